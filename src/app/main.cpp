@@ -1,0 +1,2 @@
+// Entry point of zolsampler.
+int main() { return 0; }

@@ -1,0 +1,70 @@
+// The one process-wide record of settings and run-time state, and the two
+// constant tables. Start-up writes the settings before the sampling thread
+// exists; afterwards they are only read. The run-time fields belong to the
+// one sample cycle (or pass-through terminal) that holds the cycle lock.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace zol {
+
+class AutoResetEvent;
+
+// Indexed by sampleMode.
+inline constexpr const char* ModeNames[] = {"NULL", "KIRN", "PADO"};
+inline constexpr int kModeCount = 3;
+
+// The speeds that -B and -b accept, as text, in this order.
+inline constexpr const char* BaudRates[] = {"0",    "300",   "1200",  "2400",  "4800",
+                                            "9600", "19200", "38400", "57600", "115200"};
+inline constexpr int kBaudRateCount = 10;
+
+inline constexpr int kReplyBufferSize = 1024;
+inline constexpr int kPathSize = 128;
+
+struct SamplerState {
+  // Settings.
+  int32_t zolPort = 0;
+  int32_t zolBaud = 0;
+  int32_t ctdPort = 0;
+  int32_t ctdBaud = 0;
+  uint16_t serialNumber = 0;
+  uint16_t sampleRate = 0;
+  uint16_t sampleMode = 0;
+  float solutionTemp = 0.0f;
+  float solutionSal = 0.0f;
+  uint16_t pumpSample = 0;
+  int32_t syncMinute = 0;
+
+  // Run-time fields.
+  uint32_t sampleCount = 0;
+  int64_t nowTime = 0;
+  int64_t nextSampleTime = 0;
+  int64_t ctdTime = 0;
+  float ctdPressure = 0.0f;
+  float ctdTemp = 0.0f;
+  float ctdSal = 0.0f;
+  char replyBuffer[kReplyBufferSize] = {};
+  char logPath[kPathSize] = {};
+  char datPath[kPathSize] = {};
+  char dat2Path[kPathSize] = {};
+  std::FILE* logFile = nullptr;
+  std::FILE* datFile = nullptr;
+  std::FILE* dat2File = nullptr;
+  std::shared_ptr<AutoResetEvent> stopEvent;
+  std::thread samplingThread;
+};
+
+// The process-wide record.
+SamplerState& State();
+// Back to program start: every field zero, no files, no event. For tests;
+// the thread must not be running.
+void ResetState();
+
+// Index 0..9 of the entry equal to `text`, or -1.
+int FindBaudRate(const char* text);
+
+}  // namespace zol

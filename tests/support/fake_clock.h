@@ -1,0 +1,50 @@
+// A clock the test drives: time moves only when a pause, a wait of the fake
+// serial service, or the test itself advances it. Single-threaded use.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "link/clock.h"
+
+namespace zol::test {
+
+class FakeClock final : public Clock {
+ public:
+  // Wall clock starts at 2024-01-15 12:34:56 UTC unless told otherwise.
+  explicit FakeClock(int64_t wallStartSeconds = 1705322096) : wallMs_(wallStartSeconds * 1000) {}
+
+  int64_t WallSeconds() override {
+    std::lock_guard lock(mutex_);
+    return wallMs_ / 1000;
+  }
+  int64_t MonotonicMs() override {
+    std::lock_guard lock(mutex_);
+    return monoMs_;
+  }
+  void SleepMs(int ms) override {
+    if (ms > 0) Advance(ms);
+  }
+
+  void Advance(int64_t ms) {
+    std::lock_guard lock(mutex_);
+    monoMs_ += ms;
+    wallMs_ += ms;
+  }
+  // Steps the wall clock only, as NTP would.
+  void SetWallSeconds(int64_t seconds) {
+    std::lock_guard lock(mutex_);
+    wallMs_ = seconds * 1000;
+  }
+  int64_t WallMs() {
+    std::lock_guard lock(mutex_);
+    return wallMs_;
+  }
+
+ private:
+  std::mutex mutex_;
+  int64_t monoMs_ = 1'000'000;
+  int64_t wallMs_;
+};
+
+}  // namespace zol::test
