@@ -34,13 +34,20 @@ class FakeClock final : public Clock {
   void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
               int64_t ms) override {
     if (holdWaits_.load()) {
+      SetHeld(+1);
       cv.wait(lock);
+      SetHeld(-1);
     } else if (ms > 0) {
       Advance(ms);
     }
   }
   // While held, waits on conditions end only when notified; time stands still.
   void HoldWaits(bool hold) { holdWaits_.store(hold); }
+  // Blocks until `count` threads are parked in held waits.
+  void AwaitHeldWaits(int count) {
+    std::unique_lock lock(mutex_);
+    heldChanged_.wait(lock, [&] { return held_ >= count; });
+  }
 
   void Advance(int64_t ms) {
     std::lock_guard lock(mutex_);
@@ -59,7 +66,17 @@ class FakeClock final : public Clock {
 
  private:
   std::mutex mutex_;
+  void SetHeld(int delta) {
+    {
+      std::lock_guard lock(mutex_);
+      held_ += delta;
+    }
+    heldChanged_.notify_all();
+  }
+
   std::atomic<bool> holdWaits_{false};
+  std::condition_variable heldChanged_;
+  int held_ = 0;
   int64_t monoMs_ = 1'000'000;
   int64_t wallMs_;
 };
