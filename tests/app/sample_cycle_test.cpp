@@ -52,6 +52,23 @@ int OpenDescriptors() {
   return count;
 }
 
+// Blocks of lines that many cycles share.
+const std::string kRecordLine = std::string("001, ") + kRecord + "\n";
+const std::string kWokenConsole = Lines({"001, Waking ZOL 0042, <T>", "001, ZOL Wakeup OK, <T>"});
+const std::string kWokenLog = Lines({"001, Waking ZOL, <T>", "001, ZOL Wakeup OK, <T>"});
+const std::string kCtdConsole =
+    Lines({"001, Sampling CTD, <T>", "001, Get  CtdDat OK, <T>",
+           "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>", "001, Send CtdDat OK, <T>"});
+const std::string kCtdLog =
+    Lines({"001, Get  CtdDat OK, <T>", "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
+           "001, Send CtdDat OK, <T>"});
+const std::string kSampleConsole =
+    Lines({"001, Sampling KIRN, <T>", "001, Take Sample OK, <T>", "001, Send Sample OK, <T>"}) +
+    kRecordLine;
+const std::string kSampleLog = Lines({"001, Take Sample OK, <T>", "001, Send Sample OK, <T>"});
+const std::string kSleep = Lines({"001, Enter Sleep OK, <T>"});
+const std::string kEnd = Lines({"001, Next Sample, <T>", ""});
+
 using SampleCycleTest = CycleFixture;
 
 TEST_F(SampleCycleTest, WithoutCtdTheOperatorValuesGoToTheZol) {
@@ -59,28 +76,10 @@ TEST_F(SampleCycleTest, WithoutCtdTheOperatorValuesGoToTheZol) {
   SampleCycle();
 
   const std::string console = rig.console.Text();
-  EXPECT_EQ(MaskStamps(console), Lines({
-                                     "001, Waking ZOL 0042, <T>",
-                                     "001, ZOL Wakeup OK, <T>",
-                                     "001, Send UserTempSal OK, <T>",
-                                     "001, Sampling KIRN, <T>",
-                                     "001, Take Sample OK, <T>",
-                                     "001, Send Sample OK, <T>",
-                                     std::string("001, ") + kRecord,
-                                     "001, Enter Sleep OK, <T>",
-                                     "001, Next Sample, <T>",
-                                     "",
-                                 }));
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Send UserTempSal OK, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, Enter Sleep OK, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(console), kWokenConsole + Lines({"001, Send UserTempSal OK, <T>"}) +
+                                     kSampleConsole + kSleep + kEnd);
+  EXPECT_EQ(MaskStamps(Log()),
+            kWokenLog + Lines({"001, Send UserTempSal OK, <T>"}) + kSampleLog + kSleep + kEnd);
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
   EXPECT_EQ(Dat2(), "");
 
@@ -106,33 +105,8 @@ TEST_F(SampleCycleTest, WithCtdItsValuesGoToTheZol) {
   SampleCycle();
 
   const std::string console = rig.console.Text();
-  EXPECT_EQ(MaskStamps(console), Lines({
-                                     "001, Waking ZOL 0042, <T>",
-                                     "001, ZOL Wakeup OK, <T>",
-                                     "001, Sampling CTD, <T>",
-                                     "001, Get  CtdDat OK, <T>",
-                                     "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
-                                     "001, Send CtdDat OK, <T>",
-                                     "001, Sampling KIRN, <T>",
-                                     "001, Take Sample OK, <T>",
-                                     "001, Send Sample OK, <T>",
-                                     std::string("001, ") + kRecord,
-                                     "001, Enter Sleep OK, <T>",
-                                     "001, Next Sample, <T>",
-                                     "",
-                                 }));
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Get  CtdDat OK, <T>",
-                                   "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
-                                   "001, Send CtdDat OK, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, Enter Sleep OK, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(console), kWokenConsole + kCtdConsole + kSampleConsole + kSleep + kEnd);
+  EXPECT_EQ(MaskStamps(Log()), kWokenLog + kCtdLog + kSampleLog + kSleep + kEnd);
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
   EXPECT_EQ(rig.serial.Sent(kCtdPort), "\rpts\rQS\r");
   // Time of the parse, temperature, salinity, then the pressure rounded.
@@ -150,43 +124,12 @@ TEST_F(SampleCycleTest, PumpSampleGoesToTheSecondDataFile) {
   SampleCycle();
 
   EXPECT_EQ(MaskStamps(rig.console.Text()),
-            Lines({
-                "001, Waking ZOL 0042, <T>",
-                "001, ZOL Wakeup OK, <T>",
-                "001, Sampling CTD, <T>",
-                "001, Get  CtdDat OK, <T>",
-                "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
-                "001, Send CtdDat OK, <T>",
-                "001, Sampling KIRN, <T>",
-                "001, Take Sample OK, <T>",
-                "001, Send Sample OK, <T>",
-                std::string("001, ") + kRecord,
-                "001, CtdPump ON OK, <T>",
-                "001, Sampling KIRN, <T>",
-                "001, Take Sample OK, <T>",
-                "001, Send Sample OK, <T>",
-                "001, PUMP RECORD",
-                "001, Enter Sleep OK, <T>",
-                "001, CtdPump OFF OK, <T>",
-                "001, Next Sample, <T>",
-                "",
-            }));
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Get  CtdDat OK, <T>",
-                                   "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
-                                   "001, Send CtdDat OK, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, CtdPump ON OK, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, Enter Sleep OK, <T>",
-                                   "001, CtdPump OFF OK, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+            kWokenConsole + kCtdConsole + kSampleConsole +
+                Lines({"001, CtdPump ON OK, <T>", "001, Sampling KIRN, <T>"}) + kSampleLog +
+                Lines({"001, PUMP RECORD"}) + kSleep + Lines({"001, CtdPump OFF OK, <T>"}) + kEnd);
+  EXPECT_EQ(MaskStamps(Log()), kWokenLog + kCtdLog + kSampleLog +
+                                   Lines({"001, CtdPump ON OK, <T>"}) + kSampleLog + kSleep +
+                                   Lines({"001, CtdPump OFF OK, <T>"}) + kEnd);
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
   EXPECT_EQ(Dat2(), "PUMP RECORD\n");
   // One sleep command, after the second sample.
@@ -199,18 +142,10 @@ TEST_F(SampleCycleTest, PumpSampleGoesToTheSecondDataFile) {
 TEST_F(SampleCycleTest, FailedWakeUpEndsTheCycleWithThreeLogLines) {
   zol.silent = true;
   SampleCycle();
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup ERROR, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
-  EXPECT_EQ(MaskStamps(rig.console.Text()), Lines({
-                                                "001, Waking ZOL 0042, <T>",
-                                                "001, ZOL Wakeup ERROR, <T>",
-                                                "001, Next Sample, <T>",
-                                                "",
-                                            }));
+  EXPECT_EQ(MaskStamps(Log()),
+            Lines({"001, Waking ZOL, <T>", "001, ZOL Wakeup ERROR, <T>"}) + kEnd);
+  EXPECT_EQ(MaskStamps(rig.console.Text()),
+            Lines({"001, Waking ZOL 0042, <T>", "001, ZOL Wakeup ERROR, <T>"}) + kEnd);
   EXPECT_EQ(Dat(), "");
   EXPECT_EQ(rig.serial.Sent(kZolPort), std::string(10, 'W'));
 }
@@ -235,16 +170,8 @@ TEST_F(SampleCycleTest, SilentCtdMeansMeasurementWithoutValues) {
   UseCtd(false);
   ctd->silent = true;
   SampleCycle();
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Get  CtdDat ERROR, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, Enter Sleep OK, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(Log()),
+            kWokenLog + Lines({"001, Get  CtdDat ERROR, <T>"}) + kSampleLog + kSleep + kEnd);
   EXPECT_EQ(rig.serial.Sent(kZolPort).find("CTD,"), std::string::npos);
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
 }
@@ -259,17 +186,9 @@ TEST_F(SampleCycleTest, TwoNumberCtdReplyIsShownOnTheConsoleOnly) {
                          "001, Sampling KIRN, <T>\n"),
             std::string::npos)
       << console;
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Get  CtdDat OK, <T>",
-                                   "001, ParseCtdDat ERROR, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, Enter Sleep OK, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(Log()),
+            kWokenLog + Lines({"001, Get  CtdDat OK, <T>", "001, ParseCtdDat ERROR, <T>"}) +
+                kSampleLog + kSleep + kEnd);
 }
 
 TEST_F(SampleCycleTest, RefusedEchoIsReportedAndTheSampleStillTaken) {
@@ -295,14 +214,9 @@ TEST_F(SampleCycleTest, RefusedEchoIsReportedAndTheSampleStillTaken) {
 TEST_F(SampleCycleTest, FailedMeasurementEndsTheCycleWithoutSleep) {
   zol.refuseSample = true;
   SampleCycle();
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Send UserTempSal OK, <T>",
-                                   "001, Take Sample ERROR, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(
+      MaskStamps(Log()),
+      kWokenLog + Lines({"001, Send UserTempSal OK, <T>", "001, Take Sample ERROR, <T>"}) + kEnd);
   const std::string sent = rig.serial.Sent(kZolPort);
   EXPECT_EQ(sent.substr(sent.size() - 3), "WTS");
   EXPECT_EQ(Dat(), "");
@@ -312,18 +226,10 @@ TEST_F(SampleCycleTest, FailedFirstMeasurementStillTakesThePumpSample) {
   UseCtd(true);
   zol.refuseSample = true;
   SampleCycle();
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Get  CtdDat OK, <T>",
-                                   "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
-                                   "001, Send CtdDat OK, <T>",
-                                   "001, Take Sample ERROR, <T>",
-                                   "001, CtdPump ON OK, <T>",
-                                   "001, CtdPump OFF OK, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(Log()), kWokenLog + kCtdLog +
+                                   Lines({"001, Take Sample ERROR, <T>", "001, CtdPump ON OK, <T>",
+                                          "001, CtdPump OFF OK, <T>"}) +
+                                   kEnd);
   EXPECT_EQ(CountOf(rig.serial.Sent(kZolPort), "SLP"), 0u);
   EXPECT_EQ(Dat(), "");
   EXPECT_EQ(Dat2(), "");
@@ -335,18 +241,8 @@ TEST_F(SampleCycleTest, FailedPumpOnEndsTheCycleWithoutSleepOrPumpOff) {
     if (command == "TS") ctd->silent = true;
   };
   SampleCycle();
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "001, Waking ZOL, <T>",
-                                   "001, ZOL Wakeup OK, <T>",
-                                   "001, Get  CtdDat OK, <T>",
-                                   "001, ParseCtdDat OK, 12.345, 15.1234, 33.5678, <T>",
-                                   "001, Send CtdDat OK, <T>",
-                                   "001, Take Sample OK, <T>",
-                                   "001, Send Sample OK, <T>",
-                                   "001, CtdPump ON ERROR, <T>",
-                                   "001, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(Log()),
+            kWokenLog + kCtdLog + kSampleLog + Lines({"001, CtdPump ON ERROR, <T>"}) + kEnd);
   EXPECT_EQ(CountOf(rig.serial.Sent(kZolPort), "SLP"), 0u);
   EXPECT_EQ(rig.serial.Sent(kCtdPort).find("pump"), std::string::npos);
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
@@ -372,12 +268,8 @@ TEST_F(SampleCycleTest, CounterAbove999KeepsAllItsDigits) {
   State().sampleCount = 999;
   zol.silent = true;
   SampleCycle();
-  EXPECT_EQ(MaskStamps(Log()), Lines({
-                                   "1000, Waking ZOL, <T>",
-                                   "1000, ZOL Wakeup ERROR, <T>",
-                                   "1000, Next Sample, <T>",
-                                   "",
-                               }));
+  EXPECT_EQ(MaskStamps(Log()), Lines({"1000, Waking ZOL, <T>", "1000, ZOL Wakeup ERROR, <T>",
+                                      "1000, Next Sample, <T>", ""}));
 }
 
 TEST_F(SampleCycleTest, LogThatCannotBeOpenedLeavesConsoleAndDataFile) {
