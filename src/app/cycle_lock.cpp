@@ -38,7 +38,8 @@ void CycleLock::RunWhenFree(void (*work)()) {
 }
 
 CycleLock& TheCycleLock() {
-  static CycleLock lock;
+  // Never destroyed: the signal thread may still use it while the process exits.
+  static CycleLock& lock = *new CycleLock;
   return lock;
 }
 

@@ -16,7 +16,8 @@ struct StopFlag {
 };
 
 StopFlag& Flag() {
-  static StopFlag flag;
+  // Never destroyed: the signal thread may still use it while the process exits.
+  static StopFlag& flag = *new StopFlag;
   return flag;
 }
 
