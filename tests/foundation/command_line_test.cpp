@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/sampler_state.h"
 #include "support/pty_pair.h"
 #include "support/run_program.h"
 
@@ -127,6 +129,48 @@ INSTANTIATE_TEST_SUITE_P(
                     ""},
         RefusalCase{"ErrorBeforeScanWins", {"-P", "50", "-l"}, kZolRange, ""}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
+
+struct Settings {
+  int32_t zolPort, zolBaud, ctdPort, ctdBaud;
+  bool operator==(const Settings&) const = default;
+};
+Settings g_seenAtStart{};
+int g_starts = 0;
+
+void RecordStart() {
+  const SamplerState& state = State();
+  g_seenAtStart = {state.zolPort, state.zolBaud, state.ctdPort, state.ctdBaud};
+  ++g_starts;
+}
+
+TEST(CompleteLineTest, SettingsReachTheStartUpAsTheOptionsSaid) {
+  struct Case {
+    std::vector<std::string> words;
+    Settings expected;
+  };
+  const std::vector<Case> cases = {
+      {{"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"}, {0, 9600, -1, -1}},
+      {{"-P", "1", "-B", "9600", "-p", "2", "-b", "9600"}, {0, 9600, 1, 9600}},
+      {{"-B", "0", "-P", "20", "-b", "115200", "-p", "19"}, {19, 0, 18, 115200}},
+      {{"-P", "3x", "-B", "300", "-p", " 7", "-b", "-1"}, {2, 300, 6, -1}},
+      {{"-P", "+4", "-B", "57600", "-p", "2", "-b", "-1x"}, {3, 57600, 1, -1}},
+      {{"-p", "-1", "-b", "1200", "-P", "1", "-B", "2400"}, {0, 2400, -1, 1200}},
+  };
+  for (const Case& c : cases) {
+    ResetState();
+    std::vector<std::string> words = {"zolsampler"};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    g_starts = 0;
+    EXPECT_EQ(RunCommandLine(static_cast<int>(words.size()), argv.data(), RecordStart), 0);
+    EXPECT_EQ(g_starts, 1);
+    EXPECT_EQ(g_seenAtStart, c.expected) << c.words[1] << " " << c.words[3] << " " << c.words[5];
+  }
+  ResetState();
+}
 
 std::string CompilerLine() {
 #if defined(__clang__)
