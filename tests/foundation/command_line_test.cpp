@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include <regex>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -184,27 +184,50 @@ std::string CompilerLine() {
          std::to_string(version[2]) + " ";
 }
 
+// True when `text` has the layout: '#' a digit, '~' a digit or a blank,
+// '@' an upper-case and '%' a lower-case letter, anything else itself.
+bool HasLayout(const std::string& text, const std::string& layout) {
+  if (text.size() != layout.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    bool fits = false;
+    switch (layout[i]) {
+      case '#':
+        fits = std::isdigit(c) != 0;
+        break;
+      case '~':
+        fits = std::isdigit(c) != 0 || c == ' ';
+        break;
+      case '@':
+        fits = std::isupper(c) != 0;
+        break;
+      case '%':
+        fits = std::islower(c) != 0;
+        break;
+      default:
+        fits = text[i] == layout[i];
+    }
+    if (!fits) return false;
+  }
+  return true;
+}
+
 TEST(VersionBannerTest, NamesThisBuildAndEndsBeforeLaterOptions) {
   const ProgramResult result = RunSampler({"-v", "-B", "960"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  const std::regex header(
-      "\nBuild: main\\.cpp Date: [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} "
-      "[0-2][0-9]:[0-5][0-9]:[0-5][0-9]"
-      "\n\n");
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(result.out, match, header, std::regex_constants::match_continuous))
-      << result.out;
-  std::string rest = match.suffix();
+  const std::string header = "\nBuild: main.cpp Date: @%% ~# #### ##:##:##\n\n";
+  ASSERT_TRUE(HasLayout(result.out.substr(0, header.size()), header)) << result.out;
+  std::string rest = result.out.substr(header.size());
   EXPECT_EQ(rest.substr(0, CompilerLine().size()), CompilerLine());
   rest = rest.substr(std::min(rest.size(), CompilerLine().size()));
-  EXPECT_TRUE(std::regex_match(rest, std::regex("\\(Linux - [a-z0-9_]+-linux(-gnu)?\\)\n"
-                                                "WSC  version 1\\.0\\.0 \\(Build 1\\)\n"
-                                                "STDC version " +
-                                                std::to_string(__cplusplus) + "\n\n")))
-      << rest;
-#if defined(__x86_64__)
-  EXPECT_NE(rest.find("(Linux - x86_64-linux-gnu)\n"), std::string::npos);
+  const std::string tail =
+      ")\nWSC  version 1.0.0 (Build 1)\nSTDC version " + std::to_string(__cplusplus) + "\n\n";
+#if defined(__x86_64__) && defined(__gnu_linux__)
+  EXPECT_EQ(rest, "(Linux - x86_64-linux-gnu" + tail);
+#else
+  EXPECT_EQ(rest.substr(0, 9), "(Linux - ");
+  EXPECT_EQ(rest.substr(rest.size() - std::min(rest.size(), tail.size())), tail);
 #endif
 }
 
