@@ -14,15 +14,10 @@
 
 #include "link/termios_serial.h"
 #include "support/pty_pair.h"
+#include "support/serial_receive.h"
 
 namespace zol::test {
 namespace {
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 int64_t ThreadCpuMs() {
   timespec t{};
@@ -60,19 +55,12 @@ class ReconnectTest : public ::testing::Test {
     first->CloseMaster();
   }
   std::string Receive(size_t count, int timeoutMs) {
-    const int64_t deadline = NowMs() + timeoutMs;
-    std::string got;
-    while (got.size() < count && NowMs() < deadline) {
-      if (serial->WaitRx(0, static_cast<int>(deadline - NowMs())) <= 0) continue;
-      for (int c = serial->Getc(0); c >= 0; c = serial->Getc(0))
-        got.push_back(static_cast<char>(c));
-    }
-    return got;
+    return ReceiveBytes(*serial, 0, count, timeoutMs);
   }
   // Waits on the port until the service has taken `pty` over (raw mode set).
   bool TakenOver(const PtyPair& pty, int timeoutMs) {
-    const int64_t deadline = NowMs() + timeoutMs;
-    while (NowMs() < deadline) {
+    const int64_t deadline = SteadyNowMs() + timeoutMs;
+    while (SteadyNowMs() < deadline) {
       if ((pty.SlaveSettings().c_lflag & ICANON) == 0) return true;
       serial->WaitRx(0, 100);
     }
@@ -95,9 +83,9 @@ TEST_F(ReconnectTest, AGonePortStaysQuietWithoutSpinning) {
   Unplug();
 
   const int64_t cpuBefore = ThreadCpuMs();
-  const int64_t start = NowMs();
+  const int64_t start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 1500), 0);
-  EXPECT_GE(NowMs() - start, 1495);
+  EXPECT_GE(SteadyNowMs() - start, 1495);
   EXPECT_LT(ThreadCpuMs() - cpuBefore, 100);
 
   EXPECT_EQ(serial->Getc(0), kSerialNoData);
@@ -144,16 +132,16 @@ TEST_F(ReconnectTest, AnyCallFindsTheDeviceAgainNotOnlyAWait) {
   PtyPair second;
   PointAt(second);
   // Reopening is tried at most once a second; plain reads drive it here.
-  int64_t deadline = NowMs() + 3000;
-  while ((second.SlaveSettings().c_lflag & ICANON) != 0 && NowMs() < deadline) {
+  int64_t deadline = SteadyNowMs() + 3000;
+  while ((second.SlaveSettings().c_lflag & ICANON) != 0 && SteadyNowMs() < deadline) {
     EXPECT_EQ(serial->Getc(0), kSerialNoData);
     usleep(50 * 1000);
   }
   EXPECT_EQ(second.SlaveSettings().c_lflag & ICANON, 0u);
   second.WriteMaster("Z");
   int got = kSerialNoData;
-  deadline = NowMs() + 2000;
-  while ((got = serial->Getc(0)) < 0 && NowMs() < deadline)
+  deadline = SteadyNowMs() + 2000;
+  while ((got = serial->Getc(0)) < 0 && SteadyNowMs() < deadline)
     usleep(10 * 1000);
   EXPECT_EQ(got, 'Z');
   EXPECT_EQ(serial->Write(0, "ok", 2), 2);

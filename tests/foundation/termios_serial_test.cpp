@@ -19,16 +19,12 @@
 
 #include "link/serial_device.h"
 #include "support/pty_pair.h"
+#include "support/serial_receive.h"
 
 namespace zol::test {
 namespace {
 
 using Ms = std::chrono::milliseconds;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 class TermiosSerialTest : public ::testing::Test {
  protected:
@@ -64,14 +60,7 @@ class TermiosSerialTest : public ::testing::Test {
   }
   // Every byte the service receives until `count` came or timeoutMs passed.
   std::string Receive(size_t count, int timeoutMs) {
-    const int64_t deadline = NowMs() + timeoutMs;
-    std::string got;
-    while (got.size() < count && NowMs() < deadline) {
-      if (serial->WaitRx(0, static_cast<int>(deadline - NowMs())) <= 0) continue;
-      for (int c = serial->Getc(0); c >= 0; c = serial->Getc(0))
-        got.push_back(static_cast<char>(c));
-    }
-    return got;
+    return ReceiveBytes(*serial, 0, count, timeoutMs);
   }
   std::string ErrorText() {
     char text[128];
@@ -177,13 +166,7 @@ TEST_F(TermiosSerialTest, APortHeldByAnotherProgramIsRefusedAndLeftAlone) {
     std::unique_ptr<SerialService> own = NewTermiosSerial();
     const bool opened = own->Open(0, 1024, 1024) == 0 && own->SetBaud(0, 1200) == 0;
     [[maybe_unused]] const ssize_t told = write(ready[1], opened ? "1" : "0", 1);
-    std::string heard;
-    const int64_t deadline = NowMs() + 5000;
-    while (heard != "ping" && NowMs() < deadline) {
-      own->WaitRx(0, 100);
-      for (int c = own->Getc(0); c >= 0; c = own->Getc(0))
-        heard.push_back(static_cast<char>(c));
-    }
+    const std::string heard = ReceiveBytes(*own, 0, 4, 5000);
     own->Write(0, "pong", 4);
     own->WaitTxEmpty(0, 1000);
     _exit(heard == "ping" ? 0 : 2);
@@ -219,8 +202,8 @@ TEST_F(TermiosSerialTest, BytesPassBothWaysUntranslated) {
 TEST_F(TermiosSerialTest, RxCountCountsAndRxClearDiscards) {
   ASSERT_EQ(OpenAt(0, 9600), 0);
   pty.WriteMaster("abcde");
-  const int64_t deadline = NowMs() + 2000;
-  while (serial->RxCount(0) < 5 && NowMs() < deadline)
+  const int64_t deadline = SteadyNowMs() + 2000;
+  while (serial->RxCount(0) < 5 && SteadyNowMs() < deadline)
     serial->WaitRx(0, 100);
   EXPECT_EQ(serial->RxCount(0), 5);
   EXPECT_EQ(serial->Getc(0), 'a');
@@ -232,26 +215,26 @@ TEST_F(TermiosSerialTest, RxCountCountsAndRxClearDiscards) {
 
 TEST_F(TermiosSerialTest, GetcNeverBlocks) {
   ASSERT_EQ(OpenAt(0, 9600), 0);
-  const int64_t start = NowMs();
+  const int64_t start = SteadyNowMs();
   for (int i = 0; i < 1000; ++i)
     ASSERT_LT(serial->Getc(0), 0);
-  EXPECT_LT(NowMs() - start, 500);
+  EXPECT_LT(SteadyNowMs() - start, 500);
 }
 
 TEST_F(TermiosSerialTest, WaitRxReturnsWhenDataArrivesOrAtItsTimeout) {
   ASSERT_EQ(OpenAt(0, 9600), 0);
-  int64_t start = NowMs();
+  int64_t start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 200), 0);
-  EXPECT_GE(NowMs() - start, 195);
-  EXPECT_LT(NowMs() - start, 1000);
+  EXPECT_GE(SteadyNowMs() - start, 195);
+  EXPECT_LT(SteadyNowMs() - start, 1000);
 
   std::thread peer([this] {
     std::this_thread::sleep_for(Ms(100));
     pty.WriteMaster("A");
   });
-  start = NowMs();
+  start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 5000), 1);
-  const int64_t waited = NowMs() - start;
+  const int64_t waited = SteadyNowMs() - start;
   peer.join();
   EXPECT_GE(waited, 90);
   EXPECT_LT(waited, 1000);
@@ -264,19 +247,19 @@ TEST_F(TermiosSerialTest, CancelWaitWakesTheWaitOrTheNextOne) {
     std::this_thread::sleep_for(Ms(100));
     serial->CancelWait(0);
   });
-  int64_t start = NowMs();
+  int64_t start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 10000), 0);
-  EXPECT_LT(NowMs() - start, 2000);
+  EXPECT_LT(SteadyNowMs() - start, 2000);
   canceller.join();
 
   serial->CancelWait(0);
-  start = NowMs();
+  start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 10000), 0);
-  EXPECT_LT(NowMs() - start, 1000);
+  EXPECT_LT(SteadyNowMs() - start, 1000);
   // Used up: the next wait runs to its time.
-  start = NowMs();
+  start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 150), 0);
-  EXPECT_GE(NowMs() - start, 145);
+  EXPECT_GE(SteadyNowMs() - start, 145);
 }
 
 TEST_F(TermiosSerialTest, CloseEndsAWaitOnThePort) {
@@ -285,9 +268,9 @@ TEST_F(TermiosSerialTest, CloseEndsAWaitOnThePort) {
     std::this_thread::sleep_for(Ms(100));
     serial->Close(0);
   });
-  const int64_t start = NowMs();
+  const int64_t start = SteadyNowMs();
   EXPECT_EQ(serial->WaitRx(0, 10000), kSerialInvalidPort);
-  EXPECT_LT(NowMs() - start, 2000);
+  EXPECT_LT(SteadyNowMs() - start, 2000);
   closer.join();
   // The wake-up of the close is not left over for the port's next life.
   ASSERT_EQ(OpenAt(0, 9600), 0);
@@ -297,9 +280,9 @@ TEST_F(TermiosSerialTest, CloseEndsAWaitOnThePort) {
 TEST_F(TermiosSerialTest, TransmitterCountAndDrain) {
   ASSERT_EQ(OpenAt(0, 115200), 0);
   ASSERT_EQ(serial->Write(0, "TS\r\n", 4), 4);
-  const int64_t start = NowMs();
+  const int64_t start = SteadyNowMs();
   EXPECT_EQ(serial->WaitTxEmpty(0, 2000), 0);
-  EXPECT_LT(NowMs() - start, 1000);
+  EXPECT_LT(SteadyNowMs() - start, 1000);
   EXPECT_EQ(serial->TxCount(0), 0);
   EXPECT_EQ(pty.ReadMaster(4, 1000), "TS\r\n");
 }
@@ -307,7 +290,7 @@ TEST_F(TermiosSerialTest, TransmitterCountAndDrain) {
 TEST_F(TermiosSerialTest, AWriteNobodyTakesIsBoundedInTime) {
   ASSERT_EQ(OpenAt(0, 115200), 0);
   const std::string chunk(4096, 'x');
-  const int64_t start = NowMs();
+  const int64_t start = SteadyNowMs();
   int written = 0;
   int calls = 0;
   do {
@@ -316,7 +299,7 @@ TEST_F(TermiosSerialTest, AWriteNobodyTakesIsBoundedInTime) {
   } while (written == static_cast<int>(chunk.size()) && calls < 1000);
   EXPECT_GE(written, 0);
   EXPECT_LT(written, static_cast<int>(chunk.size()));
-  EXPECT_LT(NowMs() - start, 5000);
+  EXPECT_LT(SteadyNowMs() - start, 5000);
 }
 
 TEST_F(TermiosSerialTest, PathsThatAreNoTerminal) {
