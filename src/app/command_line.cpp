@@ -59,15 +59,6 @@ constexpr const char* kTargetSystem = "Unix";
 #endif
 constexpr const char* kTargetTriple = ZOL_TARGET_ARCH "-" ZOL_TARGET_OS;
 
-// Which of the port and speed options the line gave.
-struct OptionsSeen {
-  bool zolPort = false;
-  bool zolBaud = false;
-  bool ctdPort = false;
-  bool ctdBaud = false;
-  bool All() const { return zolPort && zolBaud && ctdPort && ctdBaud; }
-};
-
 // Reads a number the way atoi does (leading blanks, a sign, digits up to the
 // first other character, 0 without digits) but saturates instead of
 // overflowing, so that a huge value is simply out of range.
@@ -167,7 +158,6 @@ void ScanPorts() {
 int RunCommandLine(int argc, char** argv, void (*startSampler)()) {
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "zolsampler";
   SamplerState& state = State();
-  OptionsSeen seen;
   // '+': options end at the first word that is none, as POSIX has it. A
   // fresh scan each call (optind 0), as tests run more than one line.
   optind = 0;
@@ -175,19 +165,15 @@ int RunCommandLine(int argc, char** argv, void (*startSampler)()) {
     switch (option) {
       case 'P':
         TakeZolPort(optarg);
-        seen.zolPort = true;
         break;
       case 'B':
         state.zolBaud = BaudFromOption(optarg);
-        seen.zolBaud = true;
         break;
       case 'p':
         TakeCtdPort(optarg);
-        seen.ctdPort = true;
         break;
       case 'b':
         TakeCtdBaud(optarg);
-        seen.ctdBaud = true;
         break;
       case 'l':
         ScanPorts();
@@ -198,9 +184,9 @@ int RunCommandLine(int argc, char** argv, void (*startSampler)()) {
         PrintUsage(program);
     }
   }
-  // A port or speed that no option gave would silently stand for COM1 or
-  // speed 0; such a line is incomplete.
-  if (argc != kCompleteWordCount || optind != kCompleteWordCount || !seen.All()) {
+  // The line is complete when it has exactly nine words, all consumed; the
+  // options are not checked one by one, so a field no option set keeps 0.
+  if (argc != kCompleteWordCount || optind != kCompleteWordCount) {
     PrintUsage(program);
   }
   if (state.ctdPort == state.zolPort) Refuse("Error, Port Numbers can't be the same!\n");

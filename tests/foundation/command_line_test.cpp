@@ -113,8 +113,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ""},
         RefusalCase{"ValuesJoinedToLetters", {"-P1", "-B9600", "-p2", "-b9600"}, "", kUsage},
         RefusalCase{
-            "CtdPortNeverGiven", {"-P", "3", "-P", "3", "-B", "9600", "-b", "9600"}, "", kUsage},
-        RefusalCase{
             "ExtraWord", {"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1", "extra"}, "", kUsage},
         RefusalCase{
             "WordThatIsNoOption", {"-P", "1", "-B", "9600", "-p", "-1", "stray", "-b"}, "", kUsage},
@@ -155,6 +153,8 @@ TEST(CompleteLineTest, SettingsReachTheStartUpAsTheOptionsSaid) {
       {{"-P", "3x", "-B", "300", "-p", " 7", "-b", "-1"}, {2, 300, 6, -1}},
       {{"-P", "+4", "-B", "57600", "-p", "2", "-b", "-1x"}, {3, 57600, 1, -1}},
       {{"-p", "-1", "-b", "1200", "-P", "1", "-B", "2400"}, {0, 2400, -1, 1200}},
+      // Nine words pass although -p is missing: the CTD port keeps its 0, COM1.
+      {{"-P", "3", "-P", "3", "-B", "9600", "-b", "9600"}, {2, 9600, 0, 9600}},
   };
   for (const Case& c : cases) {
     ResetState();
