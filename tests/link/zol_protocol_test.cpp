@@ -51,17 +51,18 @@ struct WakeCase {
   int expected;
   std::string sent;
   std::string console;
+  int64_t elapsedMs;
 };
 
 TEST(WakeZolTest, TriesUpToTenTimes) {
   const std::vector<WakeCase> cases = {
-      {"answers at once", 0, 0, "ACK", 1, "W", ""},
-      {"third W answered", 2, 0, "ACK", 1, "WWW", ""},
-      {"menu first", 0, 1, "ACK", 1, "W\x03W", kMenuMessage},
-      {"ACK wins over a prompt", 0, 0, "ACK >", 1, "W", ""},
-      {"NAK is no answer", 0, 0, "NAK", -2, Repeat("W", 10), ""},
-      {"silent", 10, 0, "ACK", -2, Repeat("W", 10), ""},
-      {"menu every time", 0, 10, "ACK", -2, Repeat("W\x03", 10), Repeat(kMenuMessage, 10)},
+      {"answers at once", 0, 0, "ACK", 1, "W", "", 5},
+      {"third W answered", 2, 0, "ACK", 1, "WWW", "", 4005},
+      {"menu first", 0, 1, "ACK", 1, "W\x03W", kMenuMessage, 10},
+      {"ACK wins over a prompt", 0, 0, "ACK >", 1, "W", "", 5},
+      {"NAK is no answer", 0, 0, "NAK", -2, Repeat("W", 10), "", 50},
+      {"silent", 10, 0, "ACK", -2, Repeat("W", 10), "", 20000},
+      {"menu every time", 0, 10, "ACK", -2, Repeat("W\x03", 10), Repeat(kMenuMessage, 10), 50},
   };
   for (const WakeCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -70,9 +71,11 @@ TEST(WakeZolTest, TriesUpToTenTimes) {
     zol.ignoreWakes = c.ignoreWakes;
     zol.menuWakes = c.menuWakes;
     zol.wakeReply = c.wakeReply;
+    const int64_t begin = rig.clock.MonotonicMs();
     EXPECT_EQ(WakeZol(kPort), c.expected);
     EXPECT_EQ(rig.serial.Sent(kPort), c.sent);
     EXPECT_EQ(rig.console.Text(), c.console);
+    EXPECT_EQ(rig.clock.MonotonicMs() - begin, c.elapsedMs);
   }
 }
 
@@ -82,13 +85,6 @@ TEST_F(ZolProtocolTest, WakeZolClearsTheQueueAtTheStartAndAfterEveryTry) {
   const std::vector<std::string> expected = {"rxclear", "tx:W", "rxclear", "tx:W",
                                              "rxclear", "tx:W", "rxclear"};
   EXPECT_EQ(rig.serial.Log(kPort), expected);
-  EXPECT_EQ(Elapsed(), 2000 + 2000 + 5);
-}
-
-TEST_F(ZolProtocolTest, WakeZolGivesUpAfterTwentySeconds) {
-  zol.silent = true;
-  EXPECT_EQ(WakeZol(kPort), -2);
-  EXPECT_EQ(Elapsed(), 20000);
 }
 
 TEST_F(ZolProtocolTest, WakeZolModeRefusesOtherModesWithoutSending) {
@@ -262,11 +258,6 @@ TEST_F(ZolProtocolTest, SendCtdDatRefusesValuesThatCannotBeWrittenWithoutSending
   EXPECT_EQ(SendCtdDat(kPort, 1000, 3e38f, 3e38f, 3e38f), 0);
   EXPECT_TRUE(rig.serial.Log(kPort).empty());
   EXPECT_EQ(Elapsed(), 0);
-}
-
-TEST_F(ZolProtocolTest, SendCtdDatSendsTheTimeAsItsLow32Bits) {
-  EXPECT_EQ(SendCtdDat(kPort, (int64_t{1} << 32) + 7, 20.0f, 35.0f, -5.0f), 1);
-  EXPECT_EQ(rig.serial.Sent(kPort), "WCTD,7,20.0000,35.0000,-5.00ACK\r\n");
 }
 
 TEST_F(ZolProtocolTest, SendCtdDatWithASilentZolSendsTheCommandAnyway) {
