@@ -12,6 +12,10 @@ void Instrument::Feed(std::string_view bytes, int64_t nowMs) {
 }
 
 std::string Instrument::Poll(int64_t nowMs) {
+  if (Vanished()) {
+    outbox_.clear();  // what it had still to say went with it
+    return {};
+  }
   while (!Vanished() && TimerDueMs() <= nowMs)
     OnTimer(nowMs);
   std::string out;
