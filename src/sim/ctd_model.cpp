@@ -5,17 +5,13 @@
 #include <cstdio>
 #include <numbers>
 
+#include "sim/text.h"
+
 namespace zol::sim {
 namespace {
 
 constexpr size_t kMaxLine = 64;
 constexpr std::string_view kPrompt = "S>";
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The name a command is known by (fault scopes use it too); "?" when unknown.
 std::string CommandName(const std::string& lowered) {

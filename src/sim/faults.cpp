@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "sim/text.h"
+
 namespace zol::sim {
 namespace {
 
@@ -30,24 +32,6 @@ constexpr KindInfo kKinds[] = {
     {"drop", FaultKind::kDrop, KindInfo::kRequired, 0, 1, 0},
     {"vanish", FaultKind::kVanish, KindInfo::kRequired, 0.001, 3600, 0},
 };
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return parts;
-    start = end + 1;
-  }
-}
 
 bool ParseNumber(std::string_view text, double& value) {
   std::string copy(text);

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/text.h"
+
 namespace zol::sim {
 namespace {
 
@@ -40,16 +42,6 @@ std::string RefusalOf(const std::string& name) {
   return "NAK," + name + "\r\n";
 }
 
-std::vector<std::string> SplitFields(const std::string& text) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1) {
-    fields.push_back(text.substr(start, comma - start));
-  }
-  fields.push_back(text.substr(start));
-  return fields;
-}
-
 // Whole seconds on the wire: 1 to 10 digits that fit in 32 unsigned bits.
 bool ParseSeconds(const std::string& text, int64_t& value) {
   if (text.empty() || text.size() > 10) return false;
@@ -71,12 +63,6 @@ bool ParseValue(const std::string& text, float& value) {
   }
   value = static_cast<float>(parsed);
   return true;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string Trim(const std::string& text) {
@@ -257,7 +243,8 @@ void ZolModel::SendConfig(int64_t nowMs) {
 // "CTD,<secs>,<T>,<S>,<P>" comes back exactly as received, for the sampler
 // to check field by field.
 void ZolModel::EchoWater(const std::string& command, int64_t nowMs) {
-  std::vector<std::string> fields = SplitFields(command);
+  std::vector<std::string_view> views = Split(command, ',');
+  std::vector<std::string> fields(views.begin(), views.end());
   int64_t seconds = 0;
   WaterValues values;
   if (fields.size() != 5 || !ParseSeconds(fields[1], seconds) ||
