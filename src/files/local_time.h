@@ -27,7 +27,7 @@ std::tm ToLocalTime(int64_t seconds);
 struct CtimeText {
   char text[40];
 };
-CtimeText FormatCtime(int64_t seconds);  // local time
+CtimeText FormatCtime(int64_t seconds);     // local time
 CtimeText FormatCtimeUtc(int64_t seconds);  // UTC, the asctime of gmtime
 
 }  // namespace zol
