@@ -144,6 +144,10 @@ int Simulator::Run() {
   // Signals first: a stop that comes while the links are made still
   // removes them.
   StopSignals signals;
+  if (signals.Fd() < 0) {
+    std::fprintf(stderr, "zolsim: signalfd: %s\n", std::strerror(errno));
+    return 1;
+  }
   WatchedProcess watched(options_.exitWithPid);
   int64_t now = MonotonicNowMs();
   for (SimLine& line : lines_) {

@@ -55,7 +55,7 @@ std::vector<std::string_view> WithCommonColumns(const std::string_view (&own)[N]
   return columns;
 }
 
-// The spectrometer pixels a KIRN record carries in its packed hex data.
+// The detector pixels a KIRN record carries in its packed hex data.
 constexpr int kPixelBegin = 35;
 constexpr int kPixelEnd = 85;
 

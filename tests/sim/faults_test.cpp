@@ -87,8 +87,8 @@ TEST(FaultInjectorTest, ContentFaultsKeepTheLineStructure) {
 }
 
 TEST(FaultInjectorTest, LossesFollowTheProbabilityAndTheSeed) {
-  auto losses = [](std::string_view spec, uint64_t seed) {
-    FaultInjector faults(Parse(spec), seed);
+  auto losses = [](std::string_view list, uint64_t seed) {
+    FaultInjector faults(Parse(list), seed);
     std::string pattern;
     for (int i = 0; i < 1000; ++i)
       pattern += faults.Shape("W", "ACK\r\n") ? '.' : 'x';
