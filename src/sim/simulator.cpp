@@ -106,8 +106,8 @@ class WatchedProcess {
 
 }  // namespace
 
-Simulator::Simulator(const SimOptions& options) : options_(options) {
-  int64_t now = MonotonicNowMs();
+Simulator::Simulator(const SimOptions& options) : options_(options), startMs_(MonotonicNowMs()) {
+  int64_t now = startMs_;
   ZolSettings zol;
   zol.identity.kind = options.kind;
   zol.identity.serialNumber = options.serialNumber;
@@ -270,7 +270,8 @@ int Simulator::PollTimeoutMs(int64_t nowMs) const {
 
 void Simulator::Log(const SimLine& line, const char* direction, const std::string& bytes) const {
   if (!options_.verbose) return;
-  std::fprintf(stderr, "zolsim: %s %s \"%s\"\n", line.name.c_str(), direction,
+  double seconds = static_cast<double>(MonotonicNowMs() - startMs_) / 1000.0;
+  std::fprintf(stderr, "zolsim: %9.3f %s %s \"%s\"\n", seconds, line.name.c_str(), direction,
                Printable(bytes).c_str());
 }
 

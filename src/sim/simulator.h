@@ -47,6 +47,7 @@ class Simulator {
   void Log(const SimLine& line, const char* direction, const std::string& bytes) const;
 
   SimOptions options_;
+  int64_t startMs_;            // the verbose log counts from here
   std::deque<SimLine> lines_;  // a deque: lines stay where they are built
 };
 

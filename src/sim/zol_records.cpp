@@ -91,6 +91,13 @@ std::string JoinWithCrc(const std::vector<std::string>& fields) {
   return Format("%04X", Crc16(body)) + ", " + body;
 }
 
+// The analyser's own salinity follows the water's; before any values were
+// handed over it shows that of open ocean water rather than none.
+double SensorSalinity(const SampleContext& context) {
+  constexpr double kOpenOcean = 35.0;
+  return context.salinity > 0.0f ? static_cast<double>(context.salinity) : kOpenOcean;
+}
+
 }  // namespace
 
 std::string UtcDateTime(int64_t seconds) {
@@ -144,7 +151,7 @@ std::vector<std::string> RecordMaker::KirnFields(const SampleContext& c) {
           Format("%.0f", Reading(1130, 12, 2700, 4, t)),
           Format("%.1f", dark),
           Format("%.2f", Reading(3.2, 0.3, 1300, 0.1, t)),
-          Format("%.2f", c.salinity + Reading(0.0, 0.02, 4000, 0.01, t)),
+          Format("%.2f", SensorSalinity(c) + Reading(0.0, 0.02, 4000, 0.01, t)),
           Format("%.2f", Reading(23.4, 1.8, 10800, 0.15, t)),
           Format("%.4f", Reading(0.0042, 0.0006, 2000, 0.0002, t)),
           Format("%d", kPixelBegin),
