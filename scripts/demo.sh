@@ -18,6 +18,7 @@ cmake --build "$build_dir" -j"$(nproc)" --target zolsampler zolsim
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zoldemo.XXXXXX")
 sim_pid=""
+# shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null || true
