@@ -1,0 +1,55 @@
+#!/bin/sh
+# Tries zolsampler without instruments: builds everything, starts the
+# simulated ZOL and CTD (zolsim) and runs the sampler against them in this
+# terminal. Arguments go to zolsim, e.g.
+#   scripts/demo.sh --kind PADO --zol-fault=drop:0.2@SL
+# The sampler works in the directory the script is started from (its log and
+# data files land there). Ending the sampler ends the simulator.
+# ZOL_BUILD_DIR names the build directory (default: build in the source tree).
+set -eu
+here=$(pwd)
+cd "$(dirname "$0")/.."
+source_dir=$(pwd)
+build_dir=${ZOL_BUILD_DIR:-$source_dir/build}
+
+scripts/install-deps.sh
+cmake -S "$source_dir" -B "$build_dir" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target zolsampler zolsim
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zoldemo.XXXXXX")
+sim_pid=""
+# shellcheck disable=SC2317  # run by the EXIT trap
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# A signal to the script itself ends it through the EXIT trap above.
+trap 'exit 129' HUP
+trap 'exit 143' TERM
+
+# zolsim prints its settings once the devices and links exist; reading them
+# through a fifo waits exactly that long (or sees it fail and end).
+mkfifo "$work/ready"
+"$build_dir/src/sim/zolsim" --zol-link "$work/zol" --ctd-link "$work/ctd" \
+  --measure-seconds 5 --exit-with-pid $$ "$@" \
+  <"/dev/null" >"$work/ready" 2>"$work/zolsim.log" &
+sim_pid=$!
+settings=$(head -n 2 "$work/ready")
+if [ ! -e "$work/zol" ] || [ ! -e "$work/ctd" ]; then
+  echo "zolsim did not start:" >&2
+  cat "$work/zolsim.log" >&2
+  exit 1
+fi
+echo "Simulated instruments ready:"
+echo "$settings"
+echo "Starting: zolsampler -P 1 -B 9600 -p 2 -b 9600 (in $here)"
+
+cd "$here"
+status=0
+ZOLSAMPLER_COM1="$work/zol" ZOLSAMPLER_COM2="$work/ctd" \
+  "$build_dir/zolsampler" -P 1 -B 9600 -p 2 -b 9600 || status=$?
+exit "$status"
