@@ -1,2 +1,4 @@
 // Entry point of zolsampler.
-int main() { return 0; }
+int main() {
+  return 0;
+}

@@ -13,7 +13,9 @@ std::FILE* ConsoleStream() {
   return stream != nullptr ? stream : stdout;
 }
 
-void SetConsoleStream(std::FILE* stream) { g_stream.store(stream, std::memory_order_release); }
+void SetConsoleStream(std::FILE* stream) {
+  g_stream.store(stream, std::memory_order_release);
+}
 
 // Write errors are ignored on purpose: a console that went away (SIGHUP,
 // closed pipe) must never stop the sampling.
@@ -38,6 +40,8 @@ void ConsolePutc(int ch) {
   std::fflush(stream);
 }
 
-void ConsoleBeep() { ConsolePutc('\a'); }
+void ConsoleBeep() {
+  ConsolePutc('\a');
+}
 
 }  // namespace zol

@@ -18,6 +18,8 @@ KeySource& Keys() {
   return *source;
 }
 
-void InstallKeySource(KeySource* source) { g_keys.store(source, std::memory_order_release); }
+void InstallKeySource(KeySource* source) {
+  g_keys.store(source, std::memory_order_release);
+}
 
 }  // namespace zol

@@ -26,7 +26,11 @@ KeySource& Keys();
 // nullptr removes it. Not owned.
 void InstallKeySource(KeySource* source);
 
-inline int GetKey() { return Keys().GetKey(); }
-inline bool KeyWaiting() { return Keys().KeyWaiting(); }
+inline int GetKey() {
+  return Keys().GetKey();
+}
+inline bool KeyWaiting() {
+  return Keys().KeyWaiting();
+}
 
 }  // namespace zol

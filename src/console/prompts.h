@@ -8,14 +8,12 @@
 namespace zol {
 
 int16_t EditLine(char* buf, int16_t capacity);
-int16_t PromptChoice(const char* question, uint16_t defaultChar, const char* allowed,
-                     char* answer);
+int16_t PromptChoice(const char* question, uint16_t defaultChar, const char* allowed, char* answer);
 // 1 for Yes; 0 for No or abandoned.
 int16_t PromptYesNo(const char* question, uint16_t defaultYes);
 // `display` may be null or empty; `scan` is "%lu" or "%ld" where l denotes a
 // 32-bit integer. `value` is the default and the result.
-int16_t PromptNumber(const char* question, const char* display, const char* scan,
-                     int32_t* value);
+int16_t PromptNumber(const char* question, const char* display, const char* scan, int32_t* value);
 int16_t PromptFloat(const char* question, const char* display, const char* scan, float* value);
 int16_t PromptDateTime(const char* question, uint16_t useNow, std::tm* time);
 // Nonzero when a key was waiting on entry; discards every waiting key.

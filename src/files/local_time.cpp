@@ -1,8 +1,8 @@
 #include "files/local_time.h"
 
+#include <time.h>
 #include <atomic>
 #include <cstdio>
-#include <time.h>
 
 namespace zol {
 namespace {
@@ -39,10 +39,18 @@ void LoadTimeZone() {
   g_daylight.store(daylight);
 }
 
-long TimeZoneOffset() { return g_offset.load(); }
-void SetTimeZoneOffset(long seconds) { g_offset.store(seconds); }
-int DaylightFlag() { return g_daylight.load(); }
-void SetDaylightFlag(int flag) { g_daylight.store(flag); }
+long TimeZoneOffset() {
+  return g_offset.load();
+}
+void SetTimeZoneOffset(long seconds) {
+  g_offset.store(seconds);
+}
+int DaylightFlag() {
+  return g_daylight.load();
+}
+void SetDaylightFlag(int flag) {
+  g_daylight.store(flag);
+}
 
 namespace {
 // Null when the time has no broken-down form.

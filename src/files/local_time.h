@@ -30,7 +30,7 @@ int64_t FromLocalTime(std::tm* local);
 struct CtimeText {
   char text[40];
 };
-CtimeText FormatCtime(int64_t seconds);  // local time
+CtimeText FormatCtime(int64_t seconds);     // local time
 CtimeText FormatCtimeUtc(int64_t seconds);  // UTC, the asctime of gmtime
 
 }  // namespace zol

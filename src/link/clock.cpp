@@ -38,6 +38,8 @@ Clock& CurrentClock() {
   return clock != nullptr ? *clock : SystemClock();
 }
 
-void InstallClock(Clock* clock) { g_clock.store(clock, std::memory_order_release); }
+void InstallClock(Clock* clock) {
+  g_clock.store(clock, std::memory_order_release);
+}
 
 }  // namespace zol

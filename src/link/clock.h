@@ -28,8 +28,14 @@ Clock& CurrentClock();
 void InstallClock(Clock* clock);
 
 // Shorthands over CurrentClock().
-inline int64_t WallNow() { return CurrentClock().WallSeconds(); }
-inline int64_t MonotonicNowMs() { return CurrentClock().MonotonicMs(); }
-inline void PauseMs(int ms) { CurrentClock().SleepMs(ms); }
+inline int64_t WallNow() {
+  return CurrentClock().WallSeconds();
+}
+inline int64_t MonotonicNowMs() {
+  return CurrentClock().MonotonicMs();
+}
+inline void PauseMs(int ms) {
+  CurrentClock().SleepMs(ms);
+}
 
 }  // namespace zol

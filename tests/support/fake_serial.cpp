@@ -6,9 +6,12 @@
 
 namespace zol::test {
 
-FakeSerial::FakeSerial(Clock& clock) : clock_(clock), fakeClock_(dynamic_cast<FakeClock*>(&clock)) {}
+FakeSerial::FakeSerial(Clock& clock)
+    : clock_(clock), fakeClock_(dynamic_cast<FakeClock*>(&clock)) {}
 
-FakeSerial::Port& FakeSerial::PortLocked(int port) { return ports_[port]; }
+FakeSerial::Port& FakeSerial::PortLocked(int port) {
+  return ports_[port];
+}
 
 void FakeSerial::LogLocked(Port& p, const std::string& entry) {
   if (entry.rfind("tx:", 0) == 0 && !p.log.empty() && p.log.back().rfind("tx:", 0) == 0) {
@@ -40,7 +43,8 @@ void FakeSerial::Deliver(int port, std::string_view bytes, int delayMs) {
     int64_t at = clock_.MonotonicMs() + std::max(delayMs, 0);
     // Bytes never overtake bytes delivered earlier.
     if (!p.rx.empty()) at = std::max(at, p.rx.back().availableAtMs);
-    for (char c : bytes) p.rx.push_back({at, static_cast<unsigned char>(c)});
+    for (char c : bytes)
+      p.rx.push_back({at, static_cast<unsigned char>(c)});
   }
   arrived_.notify_all();
 }
@@ -129,19 +133,30 @@ int FakeSerial::SetBaud(int port, int baud) {
   return 0;
 }
 
-int FakeSerial::SetParams(int, int, int, int) { return 0; }
+int FakeSerial::SetParams(int, int, int, int) {
+  return 0;
+}
 
 int FakeSerial::Send(int port, std::string_view bytes) {
+  std::lock_guard lock(mutex_);
+  Port& p = PortLocked(port);
+  p.sent.append(bytes);
+  LogLocked(p, "tx:" + std::string(bytes));
+  return static_cast<int>(bytes.size());
+}
+
+void FakeSerial::FlushToPeer(int port) {
   Peer peer;
+  std::string command;
   {
     std::lock_guard lock(mutex_);
     Port& p = PortLocked(port);
-    p.sent.append(bytes);
-    LogLocked(p, "tx:" + std::string(bytes));
+    if (p.sentToPeer == p.sent.size() || !p.peer) return;
+    command = p.sent.substr(p.sentToPeer);
+    p.sentToPeer = p.sent.size();
     peer = p.peer;
   }
-  if (peer) peer(port, bytes);
-  return static_cast<int>(bytes.size());
+  peer(port, command);
 }
 
 int FakeSerial::Putc(int port, int ch) {
@@ -155,6 +170,7 @@ int FakeSerial::Write(int port, const char* buf, int len) {
 }
 
 int FakeSerial::Getc(int port) {
+  FlushToPeer(port);
   std::lock_guard lock(mutex_);
   Port& p = PortLocked(port);
   if (AvailableLocked(p) == 0) return -1;
@@ -164,6 +180,7 @@ int FakeSerial::Getc(int port) {
 }
 
 int FakeSerial::RxCount(int port) {
+  FlushToPeer(port);
   std::lock_guard lock(mutex_);
   return AvailableLocked(PortLocked(port));
 }
@@ -174,11 +191,16 @@ int FakeSerial::TxCount(int port) {
 }
 
 int FakeSerial::RxClear(int port) {
-  std::lock_guard lock(mutex_);
-  Port& p = PortLocked(port);
-  // Only what has arrived is discarded; bytes still on their way come later.
-  for (int n = AvailableLocked(p); n > 0; --n) p.rx.pop_front();
-  LogLocked(p, "rxclear");
+  {
+    std::lock_guard lock(mutex_);
+    Port& p = PortLocked(port);
+    // Only what has arrived is discarded; bytes still on their way come later.
+    for (int n = AvailableLocked(p); n > 0; --n)
+      p.rx.pop_front();
+    LogLocked(p, "rxclear");
+  }
+  // The peer's answer to anything sent before the clear arrives after it.
+  FlushToPeer(port);
   return 0;
 }
 
@@ -206,6 +228,7 @@ int FakeSerial::ErrorText(char* buf, int len) {
 }
 
 int FakeSerial::WaitRx(int port, int timeoutMs) {
+  FlushToPeer(port);
   std::unique_lock lock(mutex_);
   Port& p = PortLocked(port);
   const int64_t deadline = clock_.MonotonicMs() + std::max(timeoutMs, 0);
@@ -227,6 +250,7 @@ int FakeSerial::WaitRx(int port, int timeoutMs) {
 }
 
 int FakeSerial::WaitTxEmpty(int port, int timeoutMs) {
+  FlushToPeer(port);
   bool stuck;
   {
     std::lock_guard lock(mutex_);

@@ -1,7 +1,10 @@
 // An in-memory serial port service with a scripted peer on each port.
 //
 // Every byte the program sends is recorded (Sent) and handed to the port's
-// peer callback, which answers with Deliver(port, bytes, delayMs). Delivered
+// peer callback, which answers with Deliver(port, bytes, delayMs). Commands
+// carry no terminator, so the peer gets the bytes sent since it last heard,
+// as one command, when the program turns to the line again (reads, clears,
+// waits or drains) -- the pause a real instrument sees. Delivered
 // bytes become receivable delayMs after the moment of delivery on the
 // service's clock. With a FakeClock, waits advance that clock to the next
 // delivery or the deadline at once, so a 25 s wait costs nothing; with any
@@ -26,8 +29,8 @@ namespace zol::test {
 
 class FakeSerial final : public SerialService {
  public:
-  // Called with the bytes of each Putc or Write, on the caller's thread,
-  // without the service's lock held.
+  // Called with one command's bytes, on the program's thread, without the
+  // service's lock held.
   using Peer = std::function<void(int port, std::string_view received)>;
 
   explicit FakeSerial(Clock& clock);
@@ -88,6 +91,7 @@ class FakeSerial final : public SerialService {
     std::deque<Pending> rx;
     std::string sent;
     size_t sentTaken = 0;
+    size_t sentToPeer = 0;
     std::vector<std::string> log;
     Peer peer;
   };
@@ -96,6 +100,8 @@ class FakeSerial final : public SerialService {
   void LogLocked(Port& p, const std::string& entry);
   int AvailableLocked(Port& p);
   int Send(int port, std::string_view bytes);
+  // Hands the bytes sent since the last hand-over to the peer.
+  void FlushToPeer(int port);
 
   Clock& clock_;
   FakeClock* fakeClock_;

@@ -22,7 +22,8 @@ class ScriptedKeys final : public KeySource {
   void Push(std::string_view keys) {
     {
       std::lock_guard lock(mutex_);
-      for (char c : keys) keys_.push_back(static_cast<unsigned char>(c));
+      for (char c : keys)
+        keys_.push_back(static_cast<unsigned char>(c));
     }
     changed_.notify_all();
   }
