@@ -102,7 +102,15 @@ RawTerminal::~RawTerminal() {
 void RestoreTerminal() {
   if (!g_haveSaved.exchange(false)) return;
   const int savedErrno = errno;
+  // From a background process group the change would stop the process on
+  // SIGTTOU instead of letting it end.
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &ttou, &previous);
   tcsetattr(g_savedFd, TCSANOW, &g_savedSettings);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   errno = savedErrno;
 }
 

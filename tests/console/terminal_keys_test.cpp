@@ -282,6 +282,35 @@ TEST(TerminalKeysChildTest, RestoredAfterAbort) {
   EXPECT_TRUE(SameSettings(pty.Now(), pty.original));
 }
 
+TEST(TerminalKeysChildTest, RestoredFromABackgroundGroupWithoutStopping) {
+  Pty pty;
+  Pipe report;
+  ASSERT_GE(pty.slave, 0);
+  const pid_t leader = fork();
+  if (leader == 0) {
+    setsid();
+    ioctl(pty.slave, TIOCSCTTY, 0);
+    dup2(pty.slave, STDIN_FILENO);
+    const pid_t program = fork();
+    if (program == 0) {
+      InstallStdinKeys();
+      setpgid(0, 0);  // no longer the terminal's foreground group
+      std::exit(0);
+    }
+    int status = -1;
+    waitpid(program, &status, WUNTRACED);
+    if (WIFSTOPPED(status)) {
+      kill(program, SIGKILL);
+      _exit(5);
+    }
+    _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 6);
+  }
+  int status = -1;
+  waitpid(leader, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_TRUE(SameSettings(pty.Now(), pty.original));
+}
+
 class CrashSignalTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(CrashSignalTest, RestoredAndTheSignalTakesItsCourse) {
