@@ -102,6 +102,8 @@ int ScanValue(const char* line, const char* scan, float* value) {
 
 template <typename Value>
 int16_t PromptValue(const char* question, const char* display, const char* scan, Value* value) {
+  if (value == nullptr) return EndLine(LineEnd::kAbandoned);
+  if (question == nullptr) question = "";
   for (;;) {
     PrintQuestion(question);
     PrintDefault(display, *value);
@@ -203,6 +205,9 @@ int16_t EditLine(char* buf, int16_t capacity) {
 int16_t PromptChoice(const char* question, uint16_t defaultChar, const char* allowed,
                      char* answer) {
   if (allowed == nullptr) allowed = "";
+  if (question == nullptr) question = "";
+  char unused = 0;
+  if (answer == nullptr) answer = &unused;
   const Folding folding = FoldingFor(allowed);
   const char defaultKey = static_cast<char>(defaultChar & 0xFF);
   for (;;) {
@@ -224,7 +229,8 @@ int16_t PromptChoice(const char* question, uint16_t defaultChar, const char* all
 int16_t PromptYesNo(const char* question, uint16_t defaultYes) {
   // At most 89 characters of the question are kept; longer ones are cut.
   char prompt[kYesNoQuestionBytes + sizeof " (Yes/No)"];
-  std::snprintf(prompt, sizeof prompt, "%.*s (Yes/No)", kYesNoQuestionBytes - 1, question);
+  std::snprintf(prompt, sizeof prompt, "%.*s (Yes/No)", kYesNoQuestionBytes - 1,
+                question != nullptr ? question : "");
   char answer = 0;
   if (PromptChoice(prompt, defaultYes != 0 ? 'Y' : 'N', "YN", &answer) == 0) return 0;
   return answer == 'Y' ? 1 : 0;
@@ -239,6 +245,8 @@ int16_t PromptFloat(const char* question, const char* display, const char* scan,
 }
 
 int16_t PromptDateTime(const char* question, uint16_t useNow, std::tm* time) {
+  if (time == nullptr) return EndLine(LineEnd::kAbandoned);
+  if (question == nullptr) question = "";
   for (;;) {
     PrintQuestion(question);
     const int64_t seconds = useNow != 0 ? WallNow() : FromLocalTime(time);
