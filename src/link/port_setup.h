@@ -4,6 +4,16 @@
 
 namespace zol {
 
+// The serial service's version, unpacked, and its build number.
+struct ServiceVersion {
+  int major = 0;
+  int minor = 0;
+  int release = 0;
+  int build = 0;
+};
+// Asks the service for its version, then for its build number.
+ServiceVersion ReadServiceVersion();
+
 void InitSerialLibrary();
 void OpenPort(int port, int baud);
 // Prints the heading (when given) and the message for the code.
