@@ -17,4 +17,10 @@ int CtdPump(int port, uint16_t sw);
 int ParseCtdDat(const char* reply, int64_t* time, float* temp, float* sal, float* pressure,
                 int32_t result);
 
+// Reads "pressure, temperature, salinity" as the format "%f, %f, %f" does:
+// each comma directly after its number, any white space after a comma. Each
+// value is stored as soon as it is read; returns how many were read (0..3).
+// A number beyond the single-precision range is not read.
+int ScanCtdValues(const char* reply, float* pressure, float* temp, float* sal);
+
 }  // namespace zol

@@ -87,6 +87,21 @@ void FakeSerial::SetTxStuck(int port, bool stuck) {
   PortLocked(port).txStuck = stuck;
 }
 
+void FakeSerial::SetWaitRxError(int port, int code) {
+  std::lock_guard lock(mutex_);
+  PortLocked(port).waitRxError = code;
+}
+
+void FakeSerial::SetTxError(int port, int code) {
+  std::lock_guard lock(mutex_);
+  PortLocked(port).txError = code;
+}
+
+int FakeSerial::WaitRxCalls(int port) {
+  std::lock_guard lock(mutex_);
+  return PortLocked(port).waitRxCalls;
+}
+
 void FakeSerial::SetVersion(int version, int build) {
   std::lock_guard lock(mutex_);
   version_ = version;
@@ -231,6 +246,8 @@ int FakeSerial::WaitRx(int port, int timeoutMs) {
   FlushToPeer(port);
   std::unique_lock lock(mutex_);
   Port& p = PortLocked(port);
+  ++p.waitRxCalls;
+  if (p.waitRxError != 0) return p.waitRxError;
   const int64_t deadline = clock_.MonotonicMs() + std::max(timeoutMs, 0);
   for (;;) {
     if (const int n = AvailableLocked(p); n > 0) return n;
@@ -254,7 +271,9 @@ int FakeSerial::WaitTxEmpty(int port, int timeoutMs) {
   bool stuck;
   {
     std::lock_guard lock(mutex_);
-    stuck = PortLocked(port).txStuck;
+    Port& p = PortLocked(port);
+    if (p.txError != 0) return p.txError;
+    stuck = p.txStuck;
   }
   if (!stuck) return 0;
   clock_.SleepMs(timeoutMs);

@@ -53,6 +53,11 @@ class FakeSerial final : public SerialService {
   void SetOpenResult(int port, int code);  // what Open returns (default 0)
   void SetBaudResult(int port, int code);  // what SetBaud returns (default 0)
   void SetTxStuck(int port, bool stuck);   // the transmitter never drains
+  // Waits fail with `code` at once (0 restores them): a port gone bad.
+  void SetWaitRxError(int port, int code);
+  void SetTxError(int port, int code);
+  // How many times the program waited for received data on the port.
+  int WaitRxCalls(int port);
   void SetVersion(int version, int build);
   bool IsOpen(int port);
   int Baud(int port);
@@ -87,6 +92,9 @@ class FakeSerial final : public SerialService {
     int openResult = 0;
     int baudResult = 0;
     bool txStuck = false;
+    int waitRxError = 0;
+    int txError = 0;
+    int waitRxCalls = 0;
     bool cancelled = false;
     std::deque<Pending> rx;
     std::string sent;
