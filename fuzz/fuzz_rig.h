@@ -10,8 +10,11 @@ namespace zol::fuzz {
 
 struct FuzzRig : test::TestRig {
   FuzzRig() { SetConsoleStream(sink); }
-  ~FuzzRig() { SetConsoleStream(nullptr); }
-  std::FILE* sink = std::fopen("/dev/null", "w");
+  ~FuzzRig() {
+    SetConsoleStream(nullptr);
+    std::fclose(sink);
+  }
+  std::FILE* sink = std::fopen("/dev/null", "we");
   FuzzRig(const FuzzRig&) = delete;
   FuzzRig& operator=(const FuzzRig&) = delete;
 };

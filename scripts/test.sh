@@ -1,8 +1,28 @@
 #!/bin/sh
-# Builds everything and runs every test.
+# Builds everything and runs every test: the suite, the suite again under
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, the
+# fuzz targets for a bounded time, and the performance check.
+#   --quick   the suite alone (a couple of minutes)
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+jobs=$(nproc)
+
+suite() {
+  echo "=== $1"
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j"$jobs"
+  ctest --preset "$1" -j"$jobs"
+}
+
+suite default
+[ "${1:-}" = "--quick" ] && exit 0
+suite asan
+suite tsan
+echo "=== fuzz"
+scripts/fuzz.sh "${ZOL_FUZZ_SECONDS:-60}"
+if [ -x scripts/perf-check.sh ]; then
+  echo "=== performance"
+  scripts/perf-check.sh
+fi
+echo "=== all tests passed"

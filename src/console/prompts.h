@@ -19,4 +19,10 @@ int16_t PromptDateTime(const char* question, uint16_t useNow, std::tm* time);
 // Nonzero when a key was waiting on entry; discards every waiting key.
 int FlushKeyboard();
 
+// How the last line edit on this thread ended. A result of 0 means either
+// that the operator abandoned the question or that no key can be read; a
+// dialogue that asks until it gets a new value stops only on the latter.
+enum class LineEnd { kEnter, kAbandoned, kNoKey };
+LineEnd LastLineEnd();
+
 }  // namespace zol

@@ -68,6 +68,16 @@ std::tm ToLocalTime(int64_t seconds) {
   return out;
 }
 
+int64_t FromLocalTime(std::tm* local) {
+  std::tm fields = *local;
+  fields.tm_isdst = 0;
+  int64_t seconds = static_cast<int64_t>(timegm(&fields)) + g_offset.load();
+  // A wall time inside daylight saving lies one hour nearer to UTC.
+  if (g_daylight.load() == 1 && SystemSaysDaylight(seconds - 3600)) seconds -= 3600;
+  *local = ToLocalTime(seconds);
+  return seconds;
+}
+
 CtimeText FormatCtime(int64_t seconds) {
   std::tm broken{};
   return FormatBrokenDown(BreakDownLocal(seconds, &broken));

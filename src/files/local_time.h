@@ -22,6 +22,9 @@ void SetDaylightFlag(int flag);
 // Local time: UTC minus the offset, plus one hour when the flag is 1 and the
 // system's rules say daylight saving is in effect at that moment.
 std::tm ToLocalTime(int64_t seconds);
+// The inverse, with mktime's rules: fields out of range are carried into the
+// next larger ones, and `local` is rewritten with the normalised time.
+int64_t FromLocalTime(std::tm* local);
 
 // The 24-character ctime layout "Www Mmm dd hh:mm:ss yyyy" and its line end.
 struct CtimeText {

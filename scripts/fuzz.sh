@@ -1,0 +1,26 @@
+#!/bin/sh
+# Builds the libFuzzer targets with clang and runs each for a bounded time
+# (seconds, default 60) over a copy of its committed seed corpus. Any crash,
+# hang or sanitizer report fails the run.
+set -eu
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$(nproc)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# LeakSanitizer needs ptrace, which containers often forbid; ASan and UBSan stay on.
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+for target in read_line ctd_echo clock_replies parse_ctd prompts; do
+  mkdir -p "$work/$target"
+  cp fuzz/corpus/$target/* "$work/$target/"
+  echo "fuzz_$target: ${seconds}s"
+  build-fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -max_len=4096 \
+    -print_final_stats=1 -artifact_prefix="$work/" "$work/$target" 2>"$work/$target.log" || {
+    tail -50 "$work/$target.log"
+    echo "fuzz_$target FAILED"
+    exit 1
+  }
+  grep -E "^stat::number_of_executed_units" "$work/$target.log" || true
+done
