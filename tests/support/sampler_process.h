@@ -4,6 +4,7 @@
 // signals, and compares the terminal's settings before and after.
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <condition_variable>
@@ -34,6 +35,8 @@ class SamplerProcess {
   // killed) or ended by a signal.
   int Wait(int timeoutMs = 30000);
   std::string Console();
+  // The program's process id while it runs (-1 once it has been waited for).
+  pid_t Pid() const { return pid_; }
 
   // The terminal's settings when the program started, and now.
   const termios& SettingsBefore() const { return before_; }
