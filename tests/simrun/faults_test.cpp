@@ -27,9 +27,9 @@ void PrintTo(const FaultCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class FaultTest : public SimRunTest, public ::testing::WithParamInterface<FaultCase> {};
+class SimRunFaultTest : public SimRunTest, public ::testing::WithParamInterface<FaultCase> {};
 
-TEST_P(FaultTest, IsReportedAndSamplingGoesOn) {
+TEST_P(SimRunFaultTest, IsReportedAndSamplingGoesOn) {
   const FaultCase& c = GetParam();
   ASSERT_TRUE(RunCycles(c.setup, c.forced, 90000));
   const int cycles = c.forced ? 2 : 1;
@@ -120,7 +120,7 @@ const FaultCase kCases[] = {
      "001, ParseCtdDat ERROR, rbuf= "},
 };
 
-INSTANTIATE_TEST_SUITE_P(Simulated, FaultTest, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Simulated, SimRunFaultTest, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // A record longer than the sampler's buffer is stored cut to 1023

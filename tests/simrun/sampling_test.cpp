@@ -39,9 +39,9 @@ void ExpectRecordHolds(const std::string& record, const std::string& pressure,
   EXPECT_EQ(fields[6], salinity) << record;
 }
 
-class SamplingTest : public SimRunTest {};
+class SimRunSamplingTest : public SimRunTest {};
 
-TEST_F(SamplingTest, CtdAndPumpSampleInScheduledAndForcedCycles) {
+TEST_F(SimRunSamplingTest, CtdAndPumpSampleInScheduledAndForcedCycles) {
   const RunSetup setup{{}, true, true, 1};
   ASSERT_TRUE(RunCycles(setup));
   StopSampling();
@@ -79,7 +79,7 @@ TEST_F(SamplingTest, CtdAndPumpSampleInScheduledAndForcedCycles) {
   EXPECT_EQ(Read("_2.dat"), JoinLines(second));
 }
 
-TEST_F(SamplingTest, PadoWithoutCtdUsesTheOperatorsValues) {
+TEST_F(SimRunSamplingTest, PadoWithoutCtdUsesTheOperatorsValues) {
   const RunSetup setup{{}, false, false, 2};
   ASSERT_TRUE(RunCycles(setup));
   StopSampling();
@@ -106,7 +106,7 @@ TEST_F(SamplingTest, PadoWithoutCtdUsesTheOperatorsValues) {
 // later: start-up goes on without the configuration, the first cycle cannot
 // wake it, and the next scheduled cycle, one minute after the first began,
 // samples again with nobody at the keyboard.
-TEST_F(SamplingTest, ScheduledCycleFindsTheZolBackOnTime) {
+TEST_F(SimRunSamplingTest, ScheduledCycleFindsTheZolBackOnTime) {
   const RunSetup setup{{"--zol-fault=vanish:25@C"}, false, false, 1};
   ASSERT_TRUE(StartSampling(setup));
   ASSERT_TRUE(CycleEnded(1, 60000));
@@ -135,7 +135,7 @@ TEST_F(SamplingTest, ScheduledCycleFindsTheZolBackOnTime) {
   EXPECT_EQ(Read(".dat"), Header() + JoinLines(records));
 }
 
-TEST_F(SamplingTest, ZolThatNeverAnswersEndsStartUp) {
+TEST_F(SimRunSamplingTest, ZolThatNeverAnswersEndsStartUp) {
   const RunSetup setup{{"--zol-fault=silent"}, false, false, 1};
   ASSERT_TRUE(Launch(setup));
   ASSERT_TRUE(AnswerParameters());
