@@ -88,6 +88,9 @@ const FaultCase kCases[] = {
     // The late replies of one cycle still arrive while the next one runs.
     {"ZolLateAtMeasurement", With(kZolOnly, "--zol-fault=late:2500@TS"), true,
      Then(ZolOnlyUntil("Take Sample ERROR, <T>"), {"Next Sample, <T>"}), ""},
+    // The measurement is confirmed 26 s after it began, past the 25 s wait.
+    {"ZolMeasurementOutlastsTheWait", With(kZolOnly, "--measure-seconds=26"), false,
+     Then(ZolOnlyUntil("Take Sample ERROR, <T>"), {"Next Sample, <T>"}), ""},
     {"ZolNulAtMeasurement", With(kZolOnly, "--zol-fault=nul@TS"), true,
      Then(ZolOnlyUntil("Take Sample ERROR, <T>"), {"Next Sample, <T>"}), ""},
     {"ZolRefusesTheRecord", With(kZolOnly, "--zol-fault=nak@SL"), true,
