@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -45,7 +46,7 @@ class SamplerProcess {
  private:
   void ReadConsole();
 
-  pid_t pid_ = -1;
+  std::atomic<pid_t> pid_{-1};  // Signal may come from an instrument double's thread
   int master_ = -1;
   int slave_ = -1;
   int stopPipe_[2] = {-1, -1};
