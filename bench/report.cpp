@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace bench {
@@ -138,8 +139,13 @@ void PrintMemory(std::FILE* out, const Results& r) {
 void PrintMachine(std::FILE* out) {
   utsname system{};
   ::uname(&system);
-  std::fprintf(out, "Machine: %s, %ld CPUs online; Linux %s %s; compiler %s\n", CpuModel().c_str(),
-               ::sysconf(_SC_NPROCESSORS_ONLN), system.release, system.machine, __VERSION__);
+  double load[3] = {};
+  ::getloadavg(load, 3);
+  std::fprintf(out,
+               "Machine: %s, %ld CPUs online; Linux %s %s; compiler %s; load average at the "
+               "start %.2f %.2f %.2f\n",
+               CpuModel().c_str(), ::sysconf(_SC_NPROCESSORS_ONLN), system.release,
+               system.machine, __VERSION__, load[0], load[1], load[2]);
 }
 
 void PrintResults(std::FILE* out, const Results& r) {
