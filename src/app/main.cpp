@@ -1,25 +1,30 @@
 // Entry point of zolsampler.
+#include <cstdlib>
+#include <system_error>
+
 #include "app/command_line.h"
-#include "app/sampler_state.h"
-#include "link/port_setup.h"
+#include "app/signals.h"
+#include "app/startup.h"
+#include "console/console_out.h"
+#include "console/terminal_keys.h"
+#include "files/local_time.h"
 #include "link/serial_service.h"
 #include "link/termios_serial.h"
 
-namespace {
-
-// Until the start-up sequence lands: the communications step alone.
-void StartCommunications() {
-  zol::SamplerState& state = zol::State();
-  zol::InitSerialLibrary();
-  zol::OpenPort(state.zolPort, state.zolBaud);
-  if (state.ctdPort != -1) zol::OpenPort(state.ctdPort, state.ctdBaud);
-  if (state.ctdPort != -1) zol::SerialClose(state.ctdPort);
-  zol::SerialClose(state.zolPort);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+  // First, before any thread exists: every thread inherits the mask, so only
+  // the signal thread ever takes these signals.
+  zol::BlockControlSignals();
+  // Every local time uses the zone, even when the clock set-up is skipped.
+  zol::LoadTimeZone();
   zol::InstallSerialService(&zol::SystemSerialService());
-  return zol::RunCommandLine(argc, argv, StartCommunications);
+  zol::InstallStdinKeys();
+  zol::SetTerminalRestorer(zol::RestoreTerminal);
+  try {
+    zol::StartSignalThread();
+  } catch (const std::system_error&) {
+    zol::ConsolePrintf("\nERROR Starting Signal Handling, exiting!\n");
+    return EXIT_FAILURE;
+  }
+  return zol::RunCommandLine(argc, argv, zol::StartSampler);
 }

@@ -28,6 +28,10 @@ std::atomic<Clock*> g_clock{nullptr};
 
 }  // namespace
 
+void Clock::WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, int64_t ms) {
+  if (ms > 0) cv.wait_for(lock, std::chrono::milliseconds(ms));
+}
+
 Clock& SystemClock() {
   static OsClock clock;
   return clock;

@@ -4,7 +4,9 @@
 // Tests install a clock they drive (tests/support/fake_clock.h).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 namespace zol {
 
@@ -17,6 +19,10 @@ class Clock {
   virtual int64_t MonotonicMs() = 0;
   // Pauses the calling thread.
   virtual void SleepMs(int ms) = 0;
+  // Blocks on `cv` (whose mutex `lock` holds) until it is notified or `ms`
+  // pass on this clock. May return early: callers re-check their condition
+  // and their deadline.
+  virtual void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, int64_t ms);
 };
 
 // The operating system's clocks.

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <signal.h>
+
 #include <cctype>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,8 @@
 #include "app/sampler_state.h"
 #include "support/pty_pair.h"
 #include "support/run_program.h"
+#include "support/sampler_process.h"
+#include "support/temp_dir.h"
 
 namespace zol::test {
 namespace {
@@ -27,6 +32,7 @@ const std::string kServiceStart =
     "Setting DTR & RTS on\n"
     "Setting no parity, 8 data bits, & one stop bit (8N1)\n";
 const std::string kExit = "(exiting)...\n\a\a";
+const std::string kCommunications = "\n\n***Initializing Communications***\n";
 
 EnvOverrides PortMap(const EnvOverrides& mapped) {
   EnvOverrides env;
@@ -231,12 +237,50 @@ TEST(VersionBannerTest, NamesThisBuildAndEndsBeforeLaterOptions) {
 #endif
 }
 
+// A complete line leads into the parameter dialogue; the program is run on a
+// pseudo-terminal console that answers it, and what follows the heading of
+// the communications step is compared.
+struct StartResult {
+  std::string communications;  // from the heading on
+  int status = -1;
+};
+
+// `stopAfter`: once the console shows it, SIGTERM abandons the start-up
+// (the ZOL doubles here never answer); empty: the program ends by itself.
+StartResult RunToCommunications(const std::vector<std::string>& words, bool withCtd,
+                                const EnvOverrides& mapped, const std::string& stopAfter = "") {
+  std::vector<std::string> args = {ZOLSAMPLER_EXE};
+  args.insert(args.end(), words.begin(), words.end());
+  std::map<std::string, std::string> env;
+  for (const auto& [name, value] : PortMap(mapped))
+    env[name] = value;
+  TempDir dir;
+  SamplerProcess app(args, env, dir.Path());
+  StartResult result;
+  const bool answered = app.Answer("Serial Number", "42\r") && app.Answer("Rate", "1\r") &&
+                        app.Answer("MODE", "1\r") &&
+                        (withCtd ? app.Answer("pump ON?", "n\r")
+                                 : app.Answer("Temperature", "\r") && app.Answer("Salinity", "\r"));
+  if (!answered) return result;
+  if (!stopAfter.empty() && app.Expect(stopAfter)) app.Signal(SIGTERM);
+  result.status = app.Wait();
+  const std::string console = app.Console();
+  const size_t heading = console.find(kCommunications);
+  if (heading != std::string::npos) result.communications = console.substr(heading);
+  if (!stopAfter.empty()) {
+    const size_t end = result.communications.find(stopAfter);
+    if (end != std::string::npos) result.communications.resize(end + stopAfter.size());
+  }
+  return result;
+}
+
 TEST(CompleteLineTest, WithoutCtdOpensTheZolPortAtItsSpeed) {
   PtyPair zol;
-  const ProgramResult result = RunSampler({"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"},
-                                          {{"ZOLSAMPLER_COM1", zol.SlavePath()}});
-  EXPECT_EQ(result.out, kServiceStart + "Port 1 Flow control not set\n");
-  EXPECT_EQ(result.err, "");
+  const std::string opened = "Port 1 Flow control not set\n";
+  const StartResult result =
+      RunToCommunications({"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"}, false,
+                          {{"ZOLSAMPLER_COM1", zol.SlavePath()}}, opened);
+  EXPECT_EQ(result.communications, kCommunications + kServiceStart + opened);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(SpeedOf(zol), B9600);
 }
@@ -244,11 +288,11 @@ TEST(CompleteLineTest, WithoutCtdOpensTheZolPortAtItsSpeed) {
 TEST(CompleteLineTest, WithCtdOpensBothPortsZolFirst) {
   PtyPair zol;
   PtyPair ctd;
-  const ProgramResult result =
-      RunSampler({"-P", "4", "-B", "19200", "-p", "2", "-b", "4800"},
-                 {{"ZOLSAMPLER_COM4", zol.SlavePath()}, {"ZOLSAMPLER_COM2", ctd.SlavePath()}});
-  EXPECT_EQ(result.out,
-            kServiceStart + "Port 4 Flow control not set\nPort 2 Flow control not set\n");
+  const std::string opened = "Port 4 Flow control not set\nPort 2 Flow control not set\n";
+  const StartResult result = RunToCommunications(
+      {"-P", "4", "-B", "19200", "-p", "2", "-b", "4800"}, true,
+      {{"ZOLSAMPLER_COM4", zol.SlavePath()}, {"ZOLSAMPLER_COM2", ctd.SlavePath()}}, opened);
+  EXPECT_EQ(result.communications, kCommunications + kServiceStart + opened);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(SpeedOf(zol), B19200);
   EXPECT_EQ(SpeedOf(ctd), B4800);
@@ -256,27 +300,31 @@ TEST(CompleteLineTest, WithCtdOpensBothPortsZolFirst) {
 
 // The failures below end through the exit pause, 2.5 s each.
 TEST(CompleteLineTest, MissingZolPortEndsWithStatusOne) {
-  const ProgramResult result = RunSampler({"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"});
-  EXPECT_EQ(result.out, kServiceStart + "COM port hardware not present\n" + kExit);
+  const StartResult result =
+      RunToCommunications({"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"}, false, {});
+  EXPECT_EQ(result.communications,
+            kCommunications + kServiceStart + "COM port hardware not present\n" + kExit);
   EXPECT_EQ(result.status, 1);
 }
 
 TEST(CompleteLineTest, SpeedZeroPassesTheLineButNotTheService) {
   PtyPair zol;
-  const ProgramResult result = RunSampler({"-P", "1", "-B", "0", "-p", "-1", "-b", "-1"},
-                                          {{"ZOLSAMPLER_COM1", zol.SlavePath()}});
-  EXPECT_EQ(result.out, kServiceStart + "Unsupported baud rate\n" + kExit);
+  const StartResult result = RunToCommunications({"-P", "1", "-B", "0", "-p", "-1", "-b", "-1"},
+                                                 false, {{"ZOLSAMPLER_COM1", zol.SlavePath()}});
+  EXPECT_EQ(result.communications,
+            kCommunications + kServiceStart + "Unsupported baud rate\n" + kExit);
   EXPECT_EQ(result.status, 1);
 }
 
 TEST(CompleteLineTest, CtdPortWithSpeedMinusOneFailsAtItsOpening) {
   PtyPair zol;
   PtyPair ctd;
-  const ProgramResult result =
-      RunSampler({"-P", "3", "-B", "9600", "-p", "1", "-b", "-1"},
-                 {{"ZOLSAMPLER_COM3", zol.SlavePath()}, {"ZOLSAMPLER_COM1", ctd.SlavePath()}});
-  EXPECT_EQ(result.out,
-            kServiceStart + "Port 3 Flow control not set\nUnsupported baud rate\n" + kExit);
+  const StartResult result = RunToCommunications(
+      {"-P", "3", "-B", "9600", "-p", "1", "-b", "-1"}, true,
+      {{"ZOLSAMPLER_COM3", zol.SlavePath()}, {"ZOLSAMPLER_COM1", ctd.SlavePath()}});
+  EXPECT_EQ(result.communications, kCommunications + kServiceStart +
+                                       "Port 3 Flow control not set\nUnsupported baud rate\n" +
+                                       kExit);
   EXPECT_EQ(result.status, 1);
 }
 

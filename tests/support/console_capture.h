@@ -1,9 +1,11 @@
 // Captures every byte the program writes to the console while it lives.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "console/console_out.h"
 
@@ -20,9 +22,22 @@ class ConsoleCapture {
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
+  // Safe while other threads write: the stream's own lock keeps them out.
   std::string Text() {
+    flockfile(stream_);
     std::fflush(stream_);
-    return std::string(buffer_, size_);
+    std::string text(buffer_, size_);
+    funlockfile(stream_);
+    return text;
+  }
+  // Waits (in real time) until the text written so far contains `part`.
+  bool WaitForText(const std::string& part, int timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Text().find(part) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
   }
   // The text written since the last call.
   std::string Take() {

@@ -153,10 +153,14 @@ int FakeSerial::SetParams(int, int, int, int) {
 }
 
 int FakeSerial::Send(int port, std::string_view bytes) {
-  std::lock_guard lock(mutex_);
-  Port& p = PortLocked(port);
-  p.sent.append(bytes);
-  LogLocked(p, "tx:" + std::string(bytes));
+  {
+    std::lock_guard lock(mutex_);
+    Port& p = PortLocked(port);
+    p.sent.append(bytes);
+    LogLocked(p, "tx:" + std::string(bytes));
+  }
+  // A wait blocked on another thread hands the bytes to the peer.
+  arrived_.notify_all();
   return static_cast<int>(bytes.size());
 }
 
@@ -262,6 +266,10 @@ int FakeSerial::WaitRx(int port, int timeoutMs) {
       fakeClock_->Advance(next - now);
     } else {
       arrived_.wait_for(lock, std::chrono::milliseconds(next - now));
+      // Bytes sent meanwhile by another thread reach the peer now.
+      lock.unlock();
+      FlushToPeer(port);
+      lock.lock();
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "support/instrument_peers.h"
 
 #include <string_view>
+#include <utility>
 
 namespace zol::test {
 namespace {
@@ -18,21 +19,30 @@ std::string StripAcks(std::string command) {
   return command;
 }
 
+ReplySink SinkOn(FakeSerial& serial, int port) {
+  return [&serial, port](std::string_view bytes, int delayMs) {
+    serial.Deliver(port, bytes, delayMs);
+  };
+}
+
 }  // namespace
 
 ZolPeer::ZolPeer(FakeSerial& serial, Clock& clock, int port)
-    : serial_(serial), clock_(clock), port_(port) {
-  serial_.SetPeer(port_, [this](int, std::string_view bytes) { OnCommand(std::string(bytes)); });
+    : ZolPeer(SinkOn(serial, port), clock) {
+  serial.SetPeer(port, [this](int, std::string_view bytes) { Hear(bytes); });
 }
 
+ZolPeer::ZolPeer(ReplySink sink, Clock& clock) : sink_(std::move(sink)), clock_(clock) {}
+
 void ZolPeer::Reply(const std::string& line, int extraDelayMs) {
-  serial_.Deliver(port_, line + "\r\n", replyDelayMs + extraDelayMs);
+  sink_(line + "\r\n", replyDelayMs + extraDelayMs);
 }
 
 void ZolPeer::OnCommand(const std::string& received) {
   const std::string command = StripAcks(received);
   if (command.empty()) return;
   commands.push_back(command);
+  if (onCommand) onCommand(command);
   if (silent) return;
 
   if (command == "W") {
@@ -80,19 +90,22 @@ void ZolPeer::OnCommand(const std::string& received) {
   }
 }
 
-CtdPeer::CtdPeer(FakeSerial& serial, int port) : serial_(serial), port_(port) {
-  serial_.SetPeer(port_, [this](int, std::string_view bytes) { OnCommand(std::string(bytes)); });
+CtdPeer::CtdPeer(FakeSerial& serial, int port) : CtdPeer(SinkOn(serial, port)) {
+  serial.SetPeer(port, [this](int, std::string_view bytes) { Hear(bytes); });
 }
+
+CtdPeer::CtdPeer(ReplySink sink) : sink_(std::move(sink)) {}
 
 void CtdPeer::OnCommand(const std::string& command) {
   commands.push_back(command);
+  if (onCommand) onCommand(command);
   if (silent) return;
   if (command == "\r") {
-    serial_.Deliver(port_, "\r\n" + prompt, replyDelayMs);
+    sink_("\r\n" + prompt, replyDelayMs);
   } else if (command == "pts\r") {
     if (noData) return;
-    if (echo) serial_.Deliver(port_, "pts\r\n", replyDelayMs);
-    serial_.Deliver(port_, dataLine + "\r\n", replyDelayMs + 500);
+    if (echo) sink_("pts\r\n", replyDelayMs);
+    sink_(dataLine + "\r\n", replyDelayMs + 500);
   } else if (command == "pumpon\r") {
     pumpOn = true;
   } else if (command == "pumpoff\r") {

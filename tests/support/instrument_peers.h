@@ -7,15 +7,24 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/fake_serial.h"
 
 namespace zol::test {
 
+// Where a peer's replies go: the bytes and how long they take to arrive.
+using ReplySink = std::function<void(std::string_view bytes, int delayMs)>;
+
 class ZolPeer {
  public:
+  // On a port of the in-memory service.
   ZolPeer(FakeSerial& serial, Clock& clock, int port);
+  // On any line: replies go to `sink`, and the line calls Hear with every
+  // command (tests/support/pty_instrument.h puts one on a pseudo-terminal).
+  ZolPeer(ReplySink sink, Clock& clock);
+  void Hear(std::string_view command) { OnCommand(std::string(command)); }
 
   // --- Knobs (change them at any time) ---
   bool silent = false;  // answers nothing at all
@@ -33,6 +42,9 @@ class ZolPeer {
   std::string sampleRecord = "1A2B, ZOL0042, 2024/01/15 12:35:00, 1705322100, 12.35";
   bool nakSample = false;  // "NAK,SL" to "SL"
   bool ackSleep = true;
+  // Called with every command (acknowledgments stripped) before it is
+  // answered, so a test can change the knobs part-way through a cycle.
+  std::function<void(const std::string&)> onCommand;
   int replyDelayMs = 5;                      // how long each reply takes to arrive
   int64_t clockOffset = 0;                   // the ZOL's clock minus the computer's
   std::optional<std::string> rtcQueryReply;  // replaces "RTC,?,<secs>"
@@ -47,15 +59,16 @@ class ZolPeer {
   void OnCommand(const std::string& command);
   void Reply(const std::string& line, int extraDelayMs = 0);
 
-  FakeSerial& serial_;
+  ReplySink sink_;
   Clock& clock_;
-  int port_;
   int wakesSeen_ = 0;
 };
 
 class CtdPeer {
  public:
   CtdPeer(FakeSerial& serial, int port);
+  explicit CtdPeer(ReplySink sink);
+  void Hear(std::string_view command) { OnCommand(std::string(command)); }
 
   bool silent = false;  // no '>' to the poke
   bool echo = false;    // echoes "pts" on a line of its own first
@@ -63,6 +76,8 @@ class CtdPeer {
   std::string dataLine = "12.345, 15.1234, 33.5678";
   std::string prompt = "S>";
   int replyDelayMs = 5;
+  // Called with every command before it is answered.
+  std::function<void(const std::string&)> onCommand;
 
   std::vector<std::string> commands;
   bool pumpOn = false;
@@ -70,8 +85,7 @@ class CtdPeer {
  private:
   void OnCommand(const std::string& command);
 
-  FakeSerial& serial_;
-  int port_;
+  ReplySink sink_;
 };
 
 }  // namespace zol::test

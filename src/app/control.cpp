@@ -1,0 +1,41 @@
+#include "app/control.h"
+
+#include <atomic>
+
+#include "app/cycle_lock.h"
+#include "app/sampler_state.h"
+#include "link/serial_service.h"
+
+namespace zol {
+namespace {
+
+constexpr int kCtrlC = 3;
+
+std::atomic<bool> g_installed{false};
+
+void PassCtrlCToZol() {
+  const int port = State().zolPort;
+  SerialPutc(port, kCtrlC);
+  SerialRxClear(port);
+}
+
+}  // namespace
+
+void InstallControlHandler() {
+  g_installed.store(true);
+}
+
+bool ControlHandlerInstalled() {
+  return g_installed.load();
+}
+
+void RemoveControlHandler() {
+  g_installed.store(false);
+}
+
+int ConsoleCtrlHandler(unsigned long /*eventType*/) {
+  TheCycleLock().RunWhenFree(PassCtrlCToZol);
+  return 1;
+}
+
+}  // namespace zol

@@ -1,0 +1,219 @@
+#include "app/sample_cycle.h"
+
+#include <cstdio>
+
+#include "app/sampler_state.h"
+#include "console/console_out.h"
+#include "files/local_time.h"
+#include "link/clock.h"
+#include "link/ctd_link.h"
+#include "link/zol_protocol.h"
+
+namespace zol {
+namespace {
+
+// The pressure handed to the ZOL with the operator's values (no CTD).
+constexpr float kNoCtdPressure = -5.0f;
+// Room for a step with the whole reply buffer in it.
+constexpr int kStepSize = kReplyBufferSize + 64;
+
+unsigned long Counter() {
+  return State().sampleCount;
+}
+
+const char* ModeName(uint16_t mode) {
+  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
+}
+
+// "<count>, <step>, <local time>" on the console; the log gets `logStep`
+// in its place, or nothing when `logStep` is null.
+void WriteStepLine(const char* consoleStep, const char* logStep, int64_t stamp) {
+  const CtimeText time = FormatCtime(stamp);
+  ConsolePrintf("%03lu, %s, %s", Counter(), consoleStep, time.text);
+  std::FILE* log = State().logFile;
+  if (logStep == nullptr || log == nullptr) return;
+  std::fprintf(log, "%03lu, %s, %s", Counter(), logStep, time.text);
+  // A cycle can last minutes; what happened so far must survive a crash.
+  std::fflush(log);
+}
+
+// A console-only step line stamped with the clock read now.
+void ShowStep(const char* step) {
+  State().nowTime = WallNow();
+  WriteStepLine(step, nullptr, State().nowTime);
+}
+
+void LogResult(bool ok, const char* okStep, const char* errorStep) {
+  LogStep(ok ? okStep : errorStep);
+}
+
+std::FILE* OpenForAppend(const char* path) {
+  return std::fopen(path, "a+e");
+}
+
+void CloseFile(std::FILE*& file) {
+  if (file == nullptr) return;
+  std::fclose(file);
+  file = nullptr;
+}
+
+void OpenCycleFiles() {
+  SamplerState& s = State();
+  s.logFile = OpenForAppend(s.logPath);
+  s.datFile = OpenForAppend(s.datPath);
+  if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = OpenForAppend(s.dat2Path);
+}
+
+// Appends one record and closes the file; false when it was not stored.
+bool StoreRecord(std::FILE*& file, const char* record) {
+  if (file == nullptr) return false;
+  const bool written = std::fprintf(file, "%s\n", record) >= 0;
+  const bool closed = std::fclose(file) == 0;
+  file = nullptr;
+  return written && closed;
+}
+
+void WriteWakingLine() {
+  char step[32];
+  std::snprintf(step, sizeof step, "Waking ZOL %04d", State().serialNumber);
+  WriteStepLine(step, "Waking ZOL", State().nowTime);
+}
+
+bool WakeZolForCycle() {
+  const SamplerState& s = State();
+  const bool knownMode = s.sampleMode == 1 || s.sampleMode == 2;
+  const bool awake = knownMode && WakeZolMode(s.zolPort, s.sampleMode) == 1;
+  LogResult(awake, "ZOL Wakeup OK", "ZOL Wakeup ERROR");
+  return awake;
+}
+
+void SendOperatorValues() {
+  const SamplerState& s = State();
+  const bool taken =
+      SendCtdDat(s.zolPort, s.nowTime, s.solutionTemp, s.solutionSal, kNoCtdPressure) == 1;
+  LogResult(taken, "Send UserTempSal OK", "Send UserTempSal ERROR");
+}
+
+// True when the reply held pressure, temperature and salinity.
+bool ParseCtdReply(int replyResult) {
+  SamplerState& s = State();
+  const int parsed =
+      ParseCtdDat(s.replyBuffer, &s.ctdTime, &s.ctdTemp, &s.ctdSal, &s.ctdPressure, replyResult);
+  s.nowTime = WallNow();
+  char step[kStepSize];
+  if (parsed != 1) {
+    std::snprintf(step, sizeof step, "ParseCtdDat ERROR, rbuf= %s", s.replyBuffer);
+    WriteStepLine(step, "ParseCtdDat ERROR", s.nowTime);
+    return false;
+  }
+  std::snprintf(step, sizeof step, "ParseCtdDat OK, %.3f, %.4f, %.4f", s.ctdPressure, s.ctdTemp,
+                s.ctdSal);
+  WriteStepLine(step, step, s.nowTime);
+  return true;
+}
+
+void SendCtdValues() {
+  SamplerState& s = State();
+  ShowStep("Sampling CTD");
+  const int replyResult = GetCtdDat(s.ctdPort, s.replyBuffer, kReplyBufferSize);
+  if (replyResult != 1) {
+    LogStep("Get  CtdDat ERROR");
+    return;
+  }
+  LogStep("Get  CtdDat OK");
+  if (!ParseCtdReply(replyResult)) return;
+  const bool taken = SendCtdDat(s.zolPort, s.ctdTime, s.ctdTemp, s.ctdSal, s.ctdPressure) == 1;
+  LogResult(taken, "Send CtdDat OK", "Send CtdDat ERROR");
+}
+
+// Announces and runs one measurement; true when the ZOL confirmed it.
+bool Measure() {
+  char step[32];
+  std::snprintf(step, sizeof step, "Sampling %s", ModeName(State().sampleMode));
+  ShowStep(step);
+  return TakeSample(State().zolPort) == 1;
+}
+
+// Fetches the record, shows it and appends it to `file`.
+void FetchSample(std::FILE*& file) {
+  SamplerState& s = State();
+  if (GetSample(s.zolPort, s.replyBuffer, kReplyBufferSize) != 1) {
+    LogStep("Send Sample ERROR");
+    return;
+  }
+  LogStep("Send Sample OK");
+  ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
+  // A record that reached no file is reported, never lost silently.
+  if (!StoreRecord(file, s.replyBuffer)) LogStep("Store Sample ERROR");
+}
+
+void PutZolToSleep() {
+  LogResult(ZolSleep(State().zolPort) == 1, "Enter Sleep OK", "Enter Sleep ERROR");
+}
+
+// The first sample; true when the pump sample is to follow.
+bool TakeFirstSample() {
+  SamplerState& s = State();
+  if (!Measure()) {
+    LogStep("Take Sample ERROR");
+    return s.pumpSample == 1;
+  }
+  LogStep("Take Sample OK");
+  FetchSample(s.datFile);
+  // With the pump sample the ZOL stays awake for the second one.
+  if (s.pumpSample == 1) return true;
+  PutZolToSleep();
+  return false;
+}
+
+void TakePumpSample() {
+  SamplerState& s = State();
+  if (s.ctdPort == -1) return;
+  if (CtdPump(s.ctdPort, 1) != 1) {
+    LogStep("CtdPump ON ERROR");
+    return;
+  }
+  LogStep("CtdPump ON OK");
+  if (Measure()) {
+    LogStep("Take Sample OK");
+    FetchSample(s.dat2File);
+    PutZolToSleep();
+  }
+  LogResult(CtdPump(s.ctdPort, 0) == 1, "CtdPump OFF OK", "CtdPump OFF ERROR");
+}
+
+void EndCycle() {
+  SamplerState& s = State();
+  const CtimeText next = FormatCtime(s.nextSampleTime);
+  ConsolePrintf("%03lu, Next Sample, %s\n", Counter(), next.text);
+  if (s.logFile != nullptr)
+    std::fprintf(s.logFile, "%03lu, Next Sample, %s\n", Counter(), next.text);
+  CloseFile(s.logFile);
+  CloseFile(s.datFile);
+  CloseFile(s.dat2File);
+}
+
+}  // namespace
+
+void LogStep(const char* step) {
+  State().nowTime = WallNow();
+  WriteStepLine(step, step, State().nowTime);
+}
+
+void SampleCycle() {
+  SamplerState& s = State();
+  OpenCycleFiles();
+  ++s.sampleCount;
+  WriteWakingLine();
+  if (WakeZolForCycle()) {
+    if (s.ctdPort != -1) {
+      SendCtdValues();
+    } else {
+      SendOperatorValues();
+    }
+    if (TakeFirstSample()) TakePumpSample();
+  }
+  EndCycle();
+}
+
+}  // namespace zol

@@ -1,0 +1,75 @@
+#include "app/sampling_thread.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "app/cycle_lock.h"
+#include "app/sample_cycle.h"
+#include "app/sampler_state.h"
+#include "app/schedule.h"
+#include "app/stop_event.h"
+#include "console/console_out.h"
+#include "files/local_time.h"
+#include "link/clock.h"
+
+namespace zol {
+namespace {
+
+std::atomic<unsigned long> g_exitCode{0};
+
+// Sets up the first wait; gives its length in milliseconds.
+int64_t PrepareFirstWait(const int32_t* syncMinute) {
+  SamplerState& s = State();
+  std::lock_guard lock(TheCycleLock());
+  s.sampleCount = 0;
+  if (syncMinute == nullptr || *syncMinute == -1) {
+    // A cycle forced before the first one shows this as its next sample.
+    s.nextSampleTime = WallNow();
+    return kFirstWaitMs;
+  }
+  s.nowTime = WallNow();
+  const int32_t waitMs = AlignmentWaitMs(s.nowTime, *syncMinute);
+  s.nextSampleTime = s.nowTime + waitMs / 1000;
+  ConsolePrintf("\nSample Thread Sync Time, %s\n", FormatCtime(s.nextSampleTime).text);
+  return waitMs;
+}
+
+// Runs one scheduled cycle; gives the wait until the next one.
+int64_t RunScheduledCycle() {
+  SamplerState& s = State();
+  std::lock_guard lock(TheCycleLock());
+  s.nowTime = WallNow();
+  s.nextSampleTime = s.nowTime + PeriodSeconds(s.sampleRate);
+  SampleCycle();
+  s.nowTime = WallNow();
+  return WaitAfterCycleMs(s.nextSampleTime, s.nowTime, s.sampleRate);
+}
+
+}  // namespace
+
+unsigned long SampleThread(const int32_t* syncMinute) {
+  // Our own reference: the stop sequence drops the state's after the join.
+  const std::shared_ptr<AutoResetEvent> stopEvent = State().stopEvent;
+  int64_t waitMs = PrepareFirstWait(syncMinute);
+  while (!stopEvent->WaitFor(waitMs)) {
+    waitMs = RunScheduledCycle();
+  }
+  return kSampleThreadExitCode;
+}
+
+void StartSamplingThread() {
+  SamplerState& s = State();
+  g_exitCode.store(0);
+  s.samplingThread =
+      std::thread([syncMinute = &s.syncMinute] { g_exitCode.store(SampleThread(syncMinute)); });
+}
+
+unsigned long JoinSamplingThread() {
+  SamplerState& s = State();
+  if (!s.samplingThread.joinable()) return 0;
+  s.samplingThread.join();
+  return g_exitCode.load();
+}
+
+}  // namespace zol

@@ -1,0 +1,60 @@
+// The real zolsampler run on a pseudo-terminal console: the test types keys
+// on the master side, reads what the program shows (line ends as the
+// program wrote them: the terminal's "\r\n" turned back into "\n"), sends
+// signals, and compares the terminal's settings before and after.
+#pragma once
+
+#include <termios.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zol::test {
+
+class SamplerProcess {
+ public:
+  SamplerProcess(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& workDir);
+  ~SamplerProcess();
+  SamplerProcess(const SamplerProcess&) = delete;
+  SamplerProcess& operator=(const SamplerProcess&) = delete;
+
+  // Waits until the console shows `text` after what earlier Expects matched;
+  // false after `timeoutMs`.
+  bool Expect(const std::string& text, int timeoutMs = 10000);
+  // Expect, then type `keys`.
+  bool Answer(const std::string& prompt, const std::string& keys, int timeoutMs = 10000);
+  void Type(const std::string& keys);
+  void Signal(int signo);
+  // The exit status, or -1 when the program did not end in time (it is then
+  // killed) or ended by a signal.
+  int Wait(int timeoutMs = 30000);
+  std::string Console();
+
+  // The terminal's settings when the program started, and now.
+  const termios& SettingsBefore() const { return before_; }
+  termios SettingsNow() const;
+
+ private:
+  void ReadConsole();
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  int slave_ = -1;
+  int stopPipe_[2] = {-1, -1};
+  termios before_{};
+  std::mutex mutex_;
+  std::condition_variable grew_;
+  std::string raw_;
+  size_t matched_ = 0;
+  std::thread reader_;
+};
+
+// True when the two settings agree in every mode flag and control character.
+bool SameTerminalSettings(const termios& a, const termios& b);
+
+}  // namespace zol::test
