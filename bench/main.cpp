@@ -37,8 +37,7 @@ bench::Results Measure(const bench::Plan& plan) {
   bench::Results results;
   results.plan = plan;
   const SamplerSide* sides[2] = {&bench::OurSide(), &bench::ReferenceSide()};
-  const bool hasCycle = sides[kOurs]->runCycle != nullptr;
-  if (plan.memoryCycles > 0 && hasCycle) {
+  if (plan.memoryCycles > 0) {
     std::fprintf(stderr, "zolbench: %d cycles for the memory figures (both sides at once)\n",
                  plan.memoryCycles);
     results.memory = bench::MeasureMemory(plan);
@@ -54,21 +53,18 @@ bench::Results Measure(const bench::Plan& plan) {
     Progress("reactions", *sides[s]);
     results.reactions[s] = bench::MeasureReactions(*sides[s], plan);
   }
-  if (hasCycle && plan.timedCycles > 0) {
+  if (plan.timedCycles > 0) {
     for (int s : {kOurs, kReference}) {
       Progress("sample cycles", *sides[s]);
       results.cycles[s] = bench::MeasureCycles(*sides[s], plan);
     }
     results.cyclesMeasured = true;
   }
-  if (sides[kOurs]->passThrough != nullptr) {
-    for (int s : {kOurs, kReference}) {
-      Progress("pass-through", *sides[s]);
-      results.paced[s] =
-          bench::MeasurePassThrough(*sides[s], plan.pacedBytes, bench::kLineBytesPerSecond);
-      results.bulk[s] = bench::MeasurePassThrough(*sides[s], plan.bulkBytes, 0);
-    }
-    results.passThroughMeasured = true;
+  for (int s : {kOurs, kReference}) {
+    Progress("pass-through", *sides[s]);
+    results.paced[s] =
+        bench::MeasurePassThrough(*sides[s], plan.pacedBytes, bench::kLineBytesPerSecond);
+    results.bulk[s] = bench::MeasurePassThrough(*sides[s], plan.bulkBytes, 0);
   }
   return results;
 }

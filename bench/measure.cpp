@@ -27,14 +27,18 @@ int64_t MonotonicNs() {
   return ClockNs(CLOCK_MONOTONIC);
 }
 
-long ResidentKib() {
+namespace {
+
+// A "Name:   1234 kB" line of /proc/self/status; -1 when it is missing.
+long StatusKib(const char* field) {
   std::FILE* status = std::fopen("/proc/self/status", "r");
   if (status == nullptr) return -1;
+  const size_t length = std::strlen(field);
   char line[256];
   long kib = -1;
   while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, "VmRSS:", 6) == 0) {
-      std::sscanf(line + 6, "%ld", &kib);
+    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+      std::sscanf(line + length + 1, "%ld", &kib);
       break;
     }
   }
@@ -42,7 +46,17 @@ long ResidentKib() {
   return kib;
 }
 
+}  // namespace
+
+long ResidentKib() {
+  return StatusKib("VmRSS");
+}
+
 long PeakResidentKib() {
+  return StatusKib("VmHWM");
+}
+
+long MaxRssKib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;

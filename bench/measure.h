@@ -11,9 +11,12 @@ int64_t ProcessCpuNs();
 // CLOCK_MONOTONIC in nanoseconds.
 int64_t MonotonicNs();
 
-// Resident set now (VmRSS) and the peak of the process (ru_maxrss), in KiB.
+// Resident set now (VmRSS), its peak as the kernel's exact count has it
+// (VmHWM), and the peak that getrusage reports (ru_maxrss, which the kernel
+// keeps from per-CPU counters that may lag by a few hundred KiB), in KiB.
 long ResidentKib();
 long PeakResidentKib();
+long MaxRssKib();
 
 // The nearest-rank percentile (0 < p <= 100) of the samples; 0 when empty.
 int64_t Percentile(std::vector<int64_t> samples, double p);

@@ -125,13 +125,15 @@ void PrintMemory(std::FILE* out, const Results& r) {
                "\n### Resident memory over %d cycles with CTD and pump sample (pauses 1/%d)\n\n"
                "| Figure (KiB) | Ours | Reference |\n|---|---:|---:|\n",
                o.cycles, r.plan.memoryPauseDivisor);
-  std::fprintf(out, "| Peak, ru_maxrss | %ld | %ld |\n", o.peakKib, f.peakKib);
+  std::fprintf(out, "| Peak, VmHWM | %ld | %ld |\n", o.peakKib, f.peakKib);
+  std::fprintf(out, "| Peak, ru_maxrss | %ld | %ld |\n", o.maxRssKib, f.maxRssKib);
   std::fprintf(out, "| VmRSS before the first cycle | %ld | %ld |\n", o.startKib, f.startKib);
   std::fprintf(out, "| VmRSS after cycle %d | %ld | %ld |\n", o.checkCycle, o.checkKib, f.checkKib);
   std::fprintf(out, "| VmRSS after cycle %d | %ld | %ld |\n", o.cycles, o.endKib, f.endKib);
   std::fprintf(out, "| Growth from cycle %d to %d | %ld | %ld |\n", o.checkCycle, o.cycles,
                o.endKib - o.checkKib, f.endKib - f.checkKib);
   std::fprintf(out, "| Records stored | %ld | %ld |\n", o.records, f.records);
+  std::fprintf(out, "| Run completed | %s | %s |\n", Mark(o.ran), Mark(f.ran));
 }
 
 }  // namespace
@@ -144,8 +146,8 @@ void PrintMachine(std::FILE* out) {
   std::fprintf(out,
                "Machine: %s, %ld CPUs online; Linux %s %s; compiler %s; load average at the "
                "start %.2f %.2f %.2f\n",
-               CpuModel().c_str(), ::sysconf(_SC_NPROCESSORS_ONLN), system.release,
-               system.machine, __VERSION__, load[0], load[1], load[2]);
+               CpuModel().c_str(), ::sysconf(_SC_NPROCESSORS_ONLN), system.release, system.machine,
+               __VERSION__, load[0], load[1], load[2]);
 }
 
 void PrintResults(std::FILE* out, const Results& r) {
@@ -153,7 +155,7 @@ void PrintResults(std::FILE* out, const Results& r) {
   PrintWaits(out, r);
   PrintReactions(out, r);
   if (r.cyclesMeasured) PrintCycles(out, r);
-  if (r.passThroughMeasured) PrintPassThrough(out, r);
+  PrintPassThrough(out, r);
   if (r.memoryMeasured) PrintMemory(out, r);
   std::fflush(out);
 }
@@ -186,14 +188,12 @@ Verdict Judge(const Results& r) {
     std::snprintf(text, sizeof text, "%s: every exchange answered", o.what.c_str());
     note(o.allAnswered, text);
   }
-  if (r.passThroughMeasured) {
-    std::snprintf(text, sizeof text, "pass-through, %lld bytes paced: every byte, in order",
-                  static_cast<long long>(r.paced[kOurs].bytes));
-    note(r.paced[kOurs].intact, text);
-    std::snprintf(text, sizeof text, "pass-through, %lld bytes unpaced: every byte, in order",
-                  static_cast<long long>(r.bulk[kOurs].bytes));
-    note(r.bulk[kOurs].intact, text);
-  }
+  std::snprintf(text, sizeof text, "pass-through, %lld bytes paced: every byte, in order",
+                static_cast<long long>(r.paced[kOurs].bytes));
+  note(r.paced[kOurs].intact, text);
+  std::snprintf(text, sizeof text, "pass-through, %lld bytes unpaced: every byte, in order",
+                static_cast<long long>(r.bulk[kOurs].bytes));
+  note(r.bulk[kOurs].intact, text);
   return verdict;
 }
 

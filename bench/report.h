@@ -16,7 +16,6 @@ struct Results {
   std::vector<ReactionFigure> reactions[2];
   bool cyclesMeasured = false;
   CycleFigure cycles[2];
-  bool passThroughMeasured = false;
   StreamFigure paced[2];
   StreamFigure bulk[2];
   bool memoryMeasured = false;

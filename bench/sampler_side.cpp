@@ -8,8 +8,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
+#include <mutex>
 
+#include "app/cycle_lock.h"
+#include "app/interactive.h"
+#include "app/sample_cycle.h"
+#include "app/sampler_state.h"
+#include "app/sampling_thread.h"
+#include "app/schedule.h"
+#include "app/stop_event.h"
 #include "console/console_out.h"
 #include "console/keys.h"
 #include "link/clock.h"
@@ -19,19 +28,6 @@
 #include "link/termios_serial.h"
 #include "link/zol_protocol.h"
 #include "uart_timed_serial.h"
-
-#if __has_include("app/sample_cycle.h")
-#define ZOLBENCH_HAS_CYCLE 1
-#include <cstdio>
-
-#include "app/cycle_lock.h"
-#include "app/interactive.h"
-#include "app/sample_cycle.h"
-#include "app/sampler_state.h"
-#include "app/sampling_thread.h"
-#include "app/schedule.h"
-#include "app/stop_event.h"
-#endif
 
 namespace bench {
 namespace {
@@ -134,8 +130,6 @@ int GetcTimed(int port, int seconds) {
   return zol::GetcTimed(port, static_cast<uint16_t>(seconds));
 }
 
-#ifdef ZOLBENCH_HAS_CYCLE
-
 constexpr uint16_t kSerialNumber = 42;
 constexpr uint16_t kKirnMode = 1;
 
@@ -190,8 +184,6 @@ void PassThrough() {
   zol::InteractiveMode();
 }
 
-#endif
-
 }  // namespace
 
 const SamplerSide& ZOLBENCH_SIDE() {
@@ -208,21 +200,12 @@ const SamplerSide& ZOLBENCH_SIDE() {
       .zolSleep = zol::ZolSleep,
       .pokeForPrompt = PokeForPrompt,
       .getcTimed = GetcTimed,
-#ifdef ZOLBENCH_HAS_CYCLE
       .setUpCycles = SetUpCycles,
       .runCycle = RunCycle,
       .startSampling = StartSampling,
       .awaitCycleEnd = AwaitCycleEnd,
       .stopSampling = StopSampling,
       .passThrough = PassThrough,
-#else
-      .setUpCycles = nullptr,
-      .runCycle = nullptr,
-      .startSampling = nullptr,
-      .awaitCycleEnd = nullptr,
-      .stopSampling = nullptr,
-      .passThrough = nullptr,
-#endif
   };
   return side;
 }

@@ -49,7 +49,6 @@ struct SamplerSide {
   bool (*pokeForPrompt)(int port);
   int (*getcTimed)(int port, int seconds);
 
-  // The rest need the sample cycle; null where it is not built.
   void (*setUpCycles)(const CycleSetup& setup);
   // One cycle as the sampling thread runs it.
   void (*runCycle)();

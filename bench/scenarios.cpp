@@ -351,10 +351,11 @@ int RunMemoryChild(const SamplerSide& side, int cycles, int checkCycle, int paus
     }
     figure.endKib = ResidentKib();
     figure.peakKib = PeakResidentKib();
+    figure.maxRssKib = MaxRssKib();
   }
   figure.records = CountLines(files.Path() + "/bench.dat");
-  std::printf("%d %d %ld %ld %ld %ld %ld\n", cycles, checkCycle, figure.startKib, figure.checkKib,
-              figure.endKib, figure.peakKib, figure.records);
+  std::printf("%d %d %ld %ld %ld %ld %ld %ld\n", cycles, checkCycle, figure.startKib,
+              figure.checkKib, figure.endKib, figure.peakKib, figure.maxRssKib, figure.records);
   return 0;
 }
 
@@ -387,9 +388,9 @@ MemoryPair MeasureMemory(const Plan& plan) {
     }
     const bool ended = run.process->Finish(kPeerEndMs);
     MemoryFigure& f = run.figure;
-    f.ran =
-        ended && std::sscanf(text.c_str(), "%d %d %ld %ld %ld %ld %ld", &f.cycles, &f.checkCycle,
-                             &f.startKib, &f.checkKib, &f.endKib, &f.peakKib, &f.records) == 7;
+    f.ran = ended && std::sscanf(text.c_str(), "%d %d %ld %ld %ld %ld %ld %ld", &f.cycles,
+                                 &f.checkCycle, &f.startKib, &f.checkKib, &f.endKib, &f.peakKib,
+                                 &f.maxRssKib, &f.records) == 8;
   }
   return MemoryPair{runs[0].figure, runs[1].figure};
 }

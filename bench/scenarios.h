@@ -86,7 +86,8 @@ struct MemoryFigure {
   long startKib = 0;
   long checkKib = 0;
   long endKib = 0;
-  long peakKib = 0;
+  long peakKib = 0;    // VmHWM
+  long maxRssKib = 0;  // ru_maxrss
   long records = 0;
 };
 
