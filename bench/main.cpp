@@ -1,4 +1,4 @@
-// zolbench: our line primitives against the documented loops, side by side,
+// zolbench: our line primitives against plain polling loops, side by side,
 // over pseudo-terminals. Prints Markdown tables; with --check, judges the
 // idle waits for CI and exits 1 when one uses too much CPU.
 #include <cstdio>
@@ -21,8 +21,8 @@ void Usage(std::FILE* out) {
   std::fputs(
       "usage: zolbench [--quick | --check]\n"
       "  (none)   the full figures: 25 s and 45 s waits, 10 MB pass-through, 1000 cycles\n"
-      "           (about 12 minutes)\n"
-      "  --quick  every figure, shortened (about 2 minutes)\n"
+      "           (about 15 minutes)\n"
+      "  --quick  every figure, shortened (about 2.5 minutes)\n"
       "  --check  the CI check (under a minute): exits 1 when an idle wait uses more\n"
       "           than 5% of the reference's CPU or 1% of a core, or the pass-through\n"
       "           loses a byte\n",

@@ -16,7 +16,7 @@ constexpr int kLf = 10;
 constexpr int kCr = 13;
 constexpr int kCtrlK = 11;
 
-// One start stamp for the whole process, as documented. Atomic only so
+// One start stamp for the whole process, as in the polling design. Atomic only so
 // that two threads meeting here are not undefined behaviour.
 std::atomic<int64_t> g_startMs{0};
 
@@ -71,7 +71,7 @@ int SendString(int port, const char* text) {
     if (*p == '\n') SerialPutc(port, kCr);
     SerialPutc(port, static_cast<unsigned char>(*p));
   }
-  // Documented as "until 0"; an error ends it too, so that the bench cannot
+  // The design polls "until 0"; an error ends it too, so that the bench cannot
   // hang on a port that went away.
   while (SerialTxCount(port) > 0) {
   }

@@ -1,5 +1,5 @@
 // The reference the bench holds our figures against: the line primitives and
-// the pass-through terminal as the documented loops have them, built over the
+// the pass-through terminal as plain polling loops, built over the
 // same serial service, clock and console.
 //
 //  - GetcTimed polls the receive queue without pausing until its limit.
@@ -20,7 +20,7 @@
 
 namespace zol {
 
-// The pass-through terminal of the documented loop: until CTRL+K.
+// The pass-through terminal as a polling loop: until CTRL+K.
 void InteractiveMode();
 
 }  // namespace zol

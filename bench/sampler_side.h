@@ -1,5 +1,5 @@
 // One side of the comparison: the sampler's code over our line primitives,
-// or the same code over the documented loops (reference_primitives.h). The
+// or the same code over the plain polling loops (reference_primitives.h). The
 // bench drives both through this table, which names no type of either build.
 #pragma once
 

@@ -213,9 +213,11 @@ Plan CheckPlan() {
   plan.name = "check";
   plan.takeSampleDoneMs = 2000;
   plan.ctdDataMs = 2000;
+  plan.exchanges = 300;
   plan.timedCycles = 0;
   plan.idleBetweenCyclesMs = 0;
-  plan.pacedBytes = 2 * kLineBytesPerSecond;
+  plan.pacedBytes = kLineBytesPerSecond;
+  plan.bulkBytes = 500'000;
   plan.memoryCycles = 0;
   return plan;
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds zolbench and runs it; the figures go to standard output as Markdown.
-#   scripts/bench.sh           the full figures (about 12 minutes)
-#   scripts/bench.sh --quick   every figure, shortened (about 2 minutes)
+#   scripts/bench.sh           the full figures (about 15 minutes)
+#   scripts/bench.sh --quick   every figure, shortened (about 2.5 minutes)
 #   scripts/bench.sh --check   the CI check (see scripts/perf-check.sh)
 set -eu
 cd "$(dirname "$0")/.."

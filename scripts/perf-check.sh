@@ -1,7 +1,7 @@
 #!/bin/sh
 # The performance check for CI, well under a minute: our idle waits (a late
 # measurement, a late CTD reply, a GetcTimed that gets nothing) must use at
-# most 5% of the CPU that the documented polling loops use for the same
+# most 5% of the CPU that plain polling loops use for the same
 # wait, measured side by side, and at most 1% of a core; the pass-through
 # terminal must hand every byte on in order. Exits 1 otherwise.
 set -eu

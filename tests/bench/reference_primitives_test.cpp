@@ -1,4 +1,4 @@
-// The reference of the bench must be the documented loops and nothing
+// The reference of the bench must be the plain polling loops and nothing
 // better: ReadLine pauses 1 ms whenever the queue is empty, GetcTimed and
 // the drain of SendString poll without pausing, the pass-through terminal
 // takes one byte a turn and pauses 1 ms when none came. None of them may
@@ -133,7 +133,7 @@ struct ReadLineCase {
 class ReferenceReadLineTest : public ReferenceLoopsTest,
                               public ::testing::WithParamInterface<ReadLineCase> {};
 
-TEST_P(ReferenceReadLineTest, ReadsAsDocumented) {
+TEST_P(ReferenceReadLineTest, ReadsAsThePollingLoopDoes) {
   const ReadLineCase& c = GetParam();
   line.Receive(c.received);
   char buf[64] = "junk";
