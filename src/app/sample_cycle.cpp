@@ -1,9 +1,12 @@
 #include "app/sample_cycle.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/sampler_state.h"
 #include "console/console_out.h"
+#include "files/line_file.h"
 #include "files/local_time.h"
 #include "link/clock.h"
 #include "link/ctd_link.h"
@@ -32,9 +35,8 @@ void WriteStepLine(const char* consoleStep, const char* logStep, int64_t stamp) 
   ConsolePrintf("%03lu, %s, %s", Counter(), consoleStep, time.text);
   std::FILE* log = State().logFile;
   if (logStep == nullptr || log == nullptr) return;
+  // A line file: the line is in the file, whole, when this returns.
   std::fprintf(log, "%03lu, %s, %s", Counter(), logStep, time.text);
-  // A cycle can last minutes; what happened so far must survive a crash.
-  std::fflush(log);
 }
 
 // A console-only step line stamped with the clock read now.
@@ -48,13 +50,15 @@ void LogResult(bool ok, const char* okStep, const char* errorStep) {
 }
 
 std::FILE* OpenForAppend(const char* path) {
-  return std::fopen(path, "a+e");
+  return OpenLineFile(path);
 }
 
-void CloseFile(std::FILE*& file) {
-  if (file == nullptr) return;
-  std::fclose(file);
+// Closes the file; false when any of its lines did not reach the disk.
+bool CloseFile(std::FILE*& file) {
+  if (file == nullptr) return true;
+  const bool stored = std::fclose(file) == 0;
   file = nullptr;
+  return stored;
 }
 
 void OpenCycleFiles() {
@@ -64,13 +68,12 @@ void OpenCycleFiles() {
   if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = OpenForAppend(s.dat2Path);
 }
 
-// Appends one record and closes the file; false when it was not stored.
+// Appends one record and closes the file, which syncs it to disk; false
+// when it was not stored.
 bool StoreRecord(std::FILE*& file, const char* record) {
   if (file == nullptr) return false;
   const bool written = std::fprintf(file, "%s\n", record) >= 0;
-  const bool closed = std::fclose(file) == 0;
-  file = nullptr;
-  return written && closed;
+  return CloseFile(file) && written;
 }
 
 void WriteWakingLine() {
@@ -141,10 +144,13 @@ void FetchSample(std::FILE*& file) {
     LogStep("Send Sample ERROR");
     return;
   }
+  // Stored before it is acknowledged, so a record shown as fetched is on
+  // disk even when the program dies right after.
+  const bool stored = StoreRecord(file, s.replyBuffer);
   LogStep("Send Sample OK");
   ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
   // A record that reached no file is reported, never lost silently.
-  if (!StoreRecord(file, s.replyBuffer)) LogStep("Store Sample ERROR");
+  if (!stored) LogStep("Store Sample ERROR");
 }
 
 void PutZolToSleep() {
@@ -188,7 +194,11 @@ void EndCycle() {
   ConsolePrintf("%03lu, Next Sample, %s\n", Counter(), next.text);
   if (s.logFile != nullptr)
     std::fprintf(s.logFile, "%03lu, Next Sample, %s\n", Counter(), next.text);
-  CloseFile(s.logFile);
+  // Lines the log lost are on the console; the operator learns the log is
+  // incomplete.
+  if (!CloseFile(s.logFile)) {
+    ConsolePrintf("ERROR Writing Log File %s: %s\n", s.logPath, std::strerror(errno));
+  }
   CloseFile(s.datFile);
   CloseFile(s.dat2File);
 }

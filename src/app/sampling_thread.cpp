@@ -22,7 +22,6 @@ std::atomic<unsigned long> g_exitCode{0};
 int64_t PrepareFirstWait(const int32_t* syncMinute) {
   SamplerState& s = State();
   std::lock_guard lock(TheCycleLock());
-  s.sampleCount = 0;
   if (syncMinute == nullptr || *syncMinute == -1) {
     // A cycle forced before the first one shows this as its next sample.
     s.nextSampleTime = WallNow();
@@ -61,6 +60,9 @@ unsigned long SampleThread(const int32_t* syncMinute) {
 void StartSamplingThread() {
   SamplerState& s = State();
   g_exitCode.store(0);
+  // Zeroed before the thread exists: a CTRL+F typed ahead may run its
+  // cycle before the thread's first step, and its number must not return.
+  s.sampleCount = 0;
   s.samplingThread =
       std::thread([syncMinute = &s.syncMinute] { g_exitCode.store(SampleThread(syncMinute)); });
 }

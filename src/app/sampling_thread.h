@@ -12,7 +12,7 @@ inline constexpr unsigned long kSampleThreadExitCode = 707;
 // Returns the exit code 707 once it sees stopEvent signalled at a wait.
 unsigned long SampleThread(const int32_t* syncMinute);
 
-// Starts SampleThread(&State().syncMinute) and keeps the thread in
+// Zeroes sampleCount, starts SampleThread(&State().syncMinute) and keeps the thread in
 // SamplerState. stopEvent must exist. Throws std::system_error when the
 // thread cannot be created.
 void StartSamplingThread();

@@ -13,6 +13,7 @@
 #include "console/console_out.h"
 #include "console/prompts.h"
 #include "console/value_format.h"
+#include "files/line_file.h"
 #include "link/serial_service.h"
 #include "link/zol_protocol.h"
 
@@ -56,23 +57,22 @@ void WriteHeader(std::FILE* file, uint16_t mode) {
   std::fprintf(file, "#ALL RECORDS\n%s\n\n\n", mode == 1 ? kKirnColumns : kPadoColumns);
 }
 
-// Size of the open file; 0 (and the message) when it cannot be found.
-long long FileSize(std::FILE* file) {
+// Size of the file just opened; 0 (and the message) when it cannot be
+// found. By name: a line file's stream has no descriptor of its own.
+long long FileSize(const char* path) {
   struct stat info {};
-  if (fstat(fileno(file), &info) != 0) {
+  if (stat(path, &info) != 0) {
     ConsolePrintf("\n\nError, fstat ret = %d\n\n", -1);
     return 0;
   }
   return static_cast<long long>(info.st_size);
 }
 
-// Closes the file: 0 when everything written reached it, else an errno.
+// Closes a line file: 0 when everything written reached the disk, else the
+// errno of the first loss.
 int CloseReportingError(std::FILE* file) {
-  errno = 0;
-  int error = 0;
-  if (std::fflush(file) != 0 || std::ferror(file) != 0) error = errno != 0 ? errno : EIO;
-  if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  return error;
+  if (std::fclose(file) == 0) return 0;
+  return errno != 0 ? errno : EIO;
 }
 
 }  // namespace
@@ -110,12 +110,12 @@ void GetConfigInfo() {
     ConsolePrintf("ERROR Waking ZOL, ret = %d, exiting!\n", woke);
     EndProgram();
   }
-  state.datFile = std::fopen(state.datPath, "a+e");
+  state.datFile = OpenLineFile(state.datPath);
   if (state.datFile == nullptr) {
     ConsolePrintf("\nERROR Opening Local Data File, exiting!\n");
     EndProgram();
   }
-  if (FileSize(state.datFile) == 0) WriteHeader(state.datFile, state.sampleMode);
+  if (FileSize(state.datPath) == 0) WriteHeader(state.datFile, state.sampleMode);
   const int records = GetZolConfig(state.zolPort, state.datFile);
   const int writeError = CloseReportingError(state.datFile);
   state.datFile = nullptr;

@@ -3,7 +3,6 @@
 // steps and every failure the cycle reports.
 #include "app/sample_cycle.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 
 #include "app/sampler_state.h"
 #include "cycle_fixture.h"
+#include "support/process_usage.h"
 
 namespace zol::test {
 namespace {
@@ -39,16 +39,6 @@ size_t CountOf(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
     ++count;
-  return count;
-}
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr)
-      ++count;
-    closedir(dir);
-  }
   return count;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/sampler_state.h"
+#include "support/file_size_limit.h"
 #include "support/instrument_peers.h"
 #include "support/test_rig.h"
 #include "support/work_dir.h"
@@ -230,6 +231,22 @@ TEST_F(DataFilesTest, AFullDiskIsReported) {
   EXPECT_EQ(rig.console.Text(),
             "\n2 Configuration Records Received\n"
             "ERROR Writing Local Data File /dev/full: No space left on device\n");
+}
+
+TEST_F(DataFilesTest, DiskFillingInTheConfigurationBlockLeavesWholeLines) {
+  OpenPorts();
+  CheckPreviousFiles();
+  const std::string before = kKirnHeader + "old record\n";
+  WorkDir::Write("ZOL0042_KIRN.dat", before);
+  // Room for "ZOL CONFIG\n" and half of "SN,0042\n".
+  {
+    test::FileSizeLimit limit(before.size() + 15);
+    GetConfigInfo();
+  }
+  EXPECT_EQ(WorkDir::Read("ZOL0042_KIRN.dat"), before + "ZOL CONFIG\n");
+  EXPECT_EQ(rig.console.Text(),
+            "\n2 Configuration Records Received\n"
+            "ERROR Writing Local Data File ZOL0042_KIRN.dat: File too large\n");
 }
 
 // In the child of a death test: the console goes to standard error, where

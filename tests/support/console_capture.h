@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -13,23 +14,13 @@ namespace zol::test {
 
 class ConsoleCapture {
  public:
-  ConsoleCapture() : stream_(open_memstream(&buffer_, &size_)) { SetConsoleStream(stream_); }
-  ~ConsoleCapture() {
-    SetConsoleStream(nullptr);
-    std::fclose(stream_);
-    std::free(buffer_);
-  }
+  ConsoleCapture() : sink_(std::make_unique<Sink>()) { SetConsoleStream(sink_->stream); }
+  ~ConsoleCapture() { SetConsoleStream(nullptr); }
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
   // Safe while other threads write: the stream's own lock keeps them out.
-  std::string Text() {
-    flockfile(stream_);
-    std::fflush(stream_);
-    std::string text(buffer_, size_);
-    funlockfile(stream_);
-    return text;
-  }
+  std::string Text() { return sink_->Text(); }
   // Waits (in real time) until the text written so far contains `part`.
   bool WaitForText(const std::string& part, int timeoutMs = 5000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -46,12 +37,39 @@ class ConsoleCapture {
     taken_ = all.size();
     return out;
   }
+  // Take, with the buffer started afresh, so that a long run holds only
+  // what it has not looked at. Only while no other thread writes.
+  std::string Restart() {
+    std::string out = Take();
+    auto fresh = std::make_unique<Sink>();
+    SetConsoleStream(fresh->stream);
+    sink_ = std::move(fresh);
+    taken_ = 0;
+    return out;
+  }
 
  private:
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
+  // One in-memory stream and the buffer it writes.
+  struct Sink {
+    Sink() : stream(open_memstream(&buffer, &size)) {}
+    ~Sink() {
+      std::fclose(stream);
+      std::free(buffer);
+    }
+    std::string Text() {
+      flockfile(stream);
+      std::fflush(stream);
+      std::string text(buffer, size);
+      funlockfile(stream);
+      return text;
+    }
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* stream;
+  };
+
+  std::unique_ptr<Sink> sink_;
   size_t taken_ = 0;
-  std::FILE* stream_;
 };
 
 }  // namespace zol::test

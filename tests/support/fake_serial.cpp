@@ -72,6 +72,16 @@ int FakeSerial::PendingBytes(int port) {
   return static_cast<int>(PortLocked(port).rx.size());
 }
 
+void FakeSerial::ForgetHistory(int port) {
+  std::lock_guard lock(mutex_);
+  Port& p = PortLocked(port);
+  const size_t heard = p.sentToPeer;
+  p.sent.erase(0, heard);
+  p.sentTaken = p.sentTaken > heard ? p.sentTaken - heard : 0;
+  p.sentToPeer = 0;
+  p.log.clear();
+}
+
 void FakeSerial::SetOpenResult(int port, int code) {
   std::lock_guard lock(mutex_);
   PortLocked(port).openResult = code;

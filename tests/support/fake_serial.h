@@ -48,6 +48,9 @@ class FakeSerial final : public SerialService {
   std::vector<std::string> Log(int port);
   // Bytes delivered but not yet taken by the program (arrived or not).
   int PendingBytes(int port);
+  // Forgets the sent bytes the peer has heard (taken or not) and the log,
+  // so that a long run keeps a bounded history.
+  void ForgetHistory(int port);
 
   // Fault and set-up knobs.
   void SetOpenResult(int port, int code);  // what Open returns (default 0)
