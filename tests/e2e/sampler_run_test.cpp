@@ -111,6 +111,10 @@ class SamplerRunTest : public ::testing::Test {
     zolLine.Start([this](std::string_view command) { zol.Hear(command); });
     ctdLine.Start([this](std::string_view command) { ctd.Hear(command); });
   }
+  // The doubles' hooks may still use `app` until their lines stop.
+  void TearDown() override {
+    OnBothLines([&] { app.reset(); });
+  }
 
   void Launch(const std::vector<std::string>& options) {
     std::vector<std::string> args = {ZOLSAMPLER_EXE};
