@@ -75,22 +75,6 @@ void OpenCommunications() {
   std::exit(1);
 }
 
-void StartSampling() {
-  SamplerState& s = State();
-  // From here a SIGTERM is carried out by the keyboard loop, in order.
-  AcceptStopRequests();
-  try {
-    s.stopEvent = std::make_shared<AutoResetEvent>();
-  } catch (const std::exception&) {
-    FailStart("\nERROR Creating Stop Event, exiting!\n");
-  }
-  try {
-    StartSamplingThread();
-  } catch (const std::system_error&) {
-    FailStart("\nERROR Creating Sample Thread, exiting!\n");
-  }
-}
-
 }  // namespace
 
 void GetSampleParameters() {
@@ -128,6 +112,22 @@ void GetSyncMinute() {
     return;
   }
   s.syncMinute = minute;
+}
+
+void StartSampling() {
+  SamplerState& s = State();
+  // From here a SIGTERM is carried out by the keyboard loop, in order.
+  AcceptStopRequests();
+  try {
+    s.stopEvent = std::make_shared<AutoResetEvent>();
+  } catch (const std::exception&) {
+    FailStart("\nERROR Creating Stop Event, exiting!\n");
+  }
+  try {
+    StartSamplingThread();
+  } catch (const std::system_error&) {
+    FailStart("\nERROR Creating Sample Thread, exiting!\n");
+  }
 }
 
 void StartSampler() {

@@ -18,4 +18,8 @@ void GetSampleParameters();
 // syncMinute (-1 for no alignment).
 void GetSyncMinute();
 
+// Creates the stop event and starts the sampling thread; when either cannot
+// be created, says so, closes the ports and ends the program with status 1.
+void StartSampling();
+
 }  // namespace zol

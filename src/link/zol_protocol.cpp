@@ -149,6 +149,8 @@ int GetSample(int port, char* buf, uint16_t len) {
   WakeAndClear(port);
   SendString(port, "SL");
   if (ReadLine(port, buf, len, kReplySeconds) <= 0) return kNoReply;
+  // A line that starts with NUL has no text to store: not a record.
+  if (buf[0] == '\0') return 0;
   return Holds(buf, "NAK,SL") ? 0 : 1;
 }
 

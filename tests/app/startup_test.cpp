@@ -3,6 +3,11 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <string>
 
@@ -120,6 +125,43 @@ TEST_F(StartupTest, SyncMinute) {
     EXPECT_EQ(console.substr(console.size() - tail.size()), tail) << c.keys;
     EXPECT_NE(console.find("Sync start of sampling to minute value?"), std::string::npos);
   }
+}
+
+// Sanitizers reserve address space of their own; the limit below would
+// starve them rather than the new thread.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Leaves the process about a megabyte of address space beyond what it uses.
+void LimitAddressSpace() {
+  unsigned long pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "re")) {
+    if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  rlimit limit{};
+  limit.rlim_cur =
+      static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (1 << 20);
+  limit.rlim_max = RLIM_INFINITY;
+  setrlimit(RLIMIT_AS, &limit);
+}
+
+TEST_F(StartupTest, ThreadThatCannotBeCreatedEndsWithStatusOne) {
+  if (kSanitized) GTEST_SKIP() << "address-space limit not usable under a sanitizer";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  rig.serial.Open(0, 1024, 1024);
+  EXPECT_EXIT(
+      {
+        SetConsoleStream(stderr);
+        State().ctdPort = -1;
+        LimitAddressSpace();  // no room left for a thread's stack
+        StartSampling();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(1), "\nERROR Creating Sample Thread, exiting!\n");
 }
 
 }  // namespace

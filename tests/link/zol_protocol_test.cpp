@@ -336,6 +336,18 @@ TEST_F(ZolProtocolTest, GetSampleLeavesTheReplyInTheBuffer) {
   EXPECT_STREQ(buf, "");
 }
 
+TEST_F(ZolProtocolTest, GetSampleRefusesARecordOfNulBytes) {
+  // Such a line would be stored as an empty record and counted as a sample.
+  zol.sampleRecord = std::string(8, '\0');
+  char buf[64];
+  EXPECT_EQ(GetSample(kPort, buf, sizeof buf), 0);
+  zol.sampleRecord = std::string("\0AB", 3);
+  EXPECT_EQ(GetSample(kPort, buf, sizeof buf), 0);
+  zol.sampleRecord = std::string("AB\0CD", 5);
+  EXPECT_EQ(GetSample(kPort, buf, sizeof buf), 1);
+  EXPECT_STREQ(buf, "AB");
+}
+
 TEST_F(ZolProtocolTest, GetSampleKeepsAHugeRecordWithinTheBuffer) {
   zol.sampleRecord = std::string(5000, 'R');
   std::string buf(1024 + 16, 'Z');

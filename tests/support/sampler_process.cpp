@@ -71,8 +71,9 @@ SamplerProcess::SamplerProcess(const std::vector<std::string>& args,
   tcgetattr(slave_, &before_);
   if (pipe2(stopPipe_, O_CLOEXEC) != 0) return;
   const ExecImage image(args, env);
-  pid_ = fork();
-  if (pid_ == 0) RunChild(slave_, image, workDir.c_str());
+  const pid_t pid = fork();
+  if (pid == 0) RunChild(slave_, image, workDir.c_str());
+  pid_ = pid;
   fcntl(slave_, F_SETFD, FD_CLOEXEC);
   reader_ = std::thread([this] { ReadConsole(); });
 }
@@ -130,19 +131,19 @@ void SamplerProcess::Type(const std::string& keys) {
 }
 
 void SamplerProcess::Signal(int signo) {
-  if (pid_ > 0) kill(pid_, signo);
+  if (const pid_t pid = pid_; pid > 0) kill(pid, signo);
 }
 
 int SamplerProcess::Wait(int timeoutMs) {
-  if (pid_ <= 0) return -1;
+  const pid_t pid = pid_;
+  if (pid <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
   for (;;) {
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) break;
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
     if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
       pid_ = -1;
       return -1;
     }

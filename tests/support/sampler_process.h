@@ -4,8 +4,10 @@
 // signals, and compares the terminal's settings before and after.
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -34,6 +36,8 @@ class SamplerProcess {
   // killed) or ended by a signal.
   int Wait(int timeoutMs = 30000);
   std::string Console();
+  // The program's process id while it runs (-1 once it has been waited for).
+  pid_t Pid() const { return pid_; }
 
   // The terminal's settings when the program started, and now.
   const termios& SettingsBefore() const { return before_; }
@@ -42,7 +46,7 @@ class SamplerProcess {
  private:
   void ReadConsole();
 
-  pid_t pid_ = -1;
+  std::atomic<pid_t> pid_{-1};  // Signal may come from an instrument double's thread
   int master_ = -1;
   int slave_ = -1;
   int stopPipe_[2] = {-1, -1};
