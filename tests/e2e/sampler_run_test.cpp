@@ -123,10 +123,6 @@ class SamplerRunTest : public ::testing::Test {
       app.reset();
     });
   }
-  // The doubles' hooks may still use `app` until their lines stop.
-  void TearDown() override {
-    OnBothLines([&] { app.reset(); });
-  }
 
   void Launch(const std::vector<std::string>& options) {
     std::vector<std::string> args = {ZOLSAMPLER_EXE};
