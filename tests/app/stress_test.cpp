@@ -106,12 +106,18 @@ class ExclusiveZol {
     }
     if (command == "W") {
       step_ = 1;
-    } else if (command == "\x03") {
+      return;
+    }
+    // The double hears bytes when the program next reads, so keys typed at
+    // the end of a session can come together with the CTRL+C held back
+    // until the session ended; after them it is in turn, never before.
+    std::string typed = command;
+    for (; !typed.empty() && typed.back() == '\x03'; typed.pop_back())
       ++ctrlCs_;
-    } else if (command.find_first_not_of(kTyped) == std::string::npos) {
-      ++typedChunks_;
-    } else {
+    if (typed.find_first_not_of(kTyped) != std::string::npos) {
       Report(command, "a wake-up, typed keys or CTRL+C");
+    } else if (!typed.empty()) {
+      ++typedChunks_;
     }
   }
 

@@ -108,12 +108,20 @@ class SamplerRunTest : public ::testing::Test {
     ASSERT_TRUE(zolLine.Ok());
     ASSERT_TRUE(ctdLine.Ok());
     zol.measureMs = 200;
-    zolLine.Start([this](std::string_view command) { zol.Hear(command); });
-    ctdLine.Start([this](std::string_view command) { ctd.Hear(command); });
+    zolLine.Start([this](std::string_view command) {
+      if (!closed) zol.Hear(command);
+    });
+    ctdLine.Start([this](std::string_view command) {
+      if (!closed) ctd.Hear(command);
+    });
   }
-  // The doubles' hooks may still use `app` until their lines stop.
+  // The lines' threads outlive the peers and the program (members go in
+  // reverse order): from here on they hear nothing and touch neither.
   void TearDown() override {
-    OnBothLines([&] { app.reset(); });
+    OnBothLines([&] {
+      closed = true;
+      app.reset();
+    });
   }
 
   void Launch(const std::vector<std::string>& options) {
@@ -179,6 +187,7 @@ class SamplerRunTest : public ::testing::Test {
   ZolPeer zol{zolLine.Sink(), SystemClock()};
   CtdPeer ctd{ctdLine.Sink()};
   std::unique_ptr<SamplerProcess> app;
+  bool closed = false;  // guarded by both lines' locks
 };
 
 TEST_F(SamplerRunTest, WithoutCtdSamplesEveryPeriodWithAForcedCycleBetween) {
