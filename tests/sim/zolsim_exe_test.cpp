@@ -21,20 +21,20 @@ bool Exists(const std::string& path) {
 
 TEST(ZolsimProgramTest, TalksLikeTheInstrumentsAndCleansUp) {
   TempDir dir;
-  ChildProcess sim(ZOLSIM_EXE, {"--zol-link", dir / "zol", "--ctd-link", dir / "ctd", "--seed", "3",
-                                "--measure-seconds", "0.2"});
+  ChildProcess sim(ZOLSIM_EXE, {"--zol-link", dir.File("zol"), "--ctd-link", dir.File("ctd"),
+                                "--seed", "3", "--measure-seconds", "0.2"});
   ASSERT_TRUE(sim.Started());
-  EXPECT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir / "zol");
-  EXPECT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM2=" + dir / "ctd");
+  EXPECT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir.File("zol"));
+  EXPECT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM2=" + dir.File("ctd"));
 
-  PtyClient zol(dir / "zol");
+  PtyClient zol(dir.File("zol"));
   ASSERT_TRUE(zol.IsOpen());
   ASSERT_TRUE(zol.Write("W"));
   EXPECT_EQ(zol.ReadUntil("\r\n", kStartMs), "ACK\r\n");
   ASSERT_TRUE(zol.Write("TS"));
   EXPECT_EQ(zol.ReadUntil("DAT\r\n", kStartMs), "ACK,TS,CMD\r\nACK,TS,DAT\r\n");
 
-  PtyClient ctd(dir / "ctd");
+  PtyClient ctd(dir.File("ctd"));
   ASSERT_TRUE(ctd.IsOpen());
   ASSERT_TRUE(ctd.Write("\r"));
   EXPECT_EQ(ctd.ReadUntil(">", kStartMs), "\r\nS>");
@@ -48,8 +48,8 @@ TEST(ZolsimProgramTest, TalksLikeTheInstrumentsAndCleansUp) {
   EXPECT_GT(pressure, 0.0f);
 
   EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Errors();
-  EXPECT_FALSE(Exists(dir / "zol"));
-  EXPECT_FALSE(Exists(dir / "ctd"));
+  EXPECT_FALSE(Exists(dir.File("zol")));
+  EXPECT_FALSE(Exists(dir.File("ctd")));
   EXPECT_NE(sim.Errors().find("seed 3"), std::string::npos);
 }
 
@@ -70,30 +70,30 @@ TEST(ZolsimProgramTest, EndsWithTheProcessItWatches) {
   TempDir dir;
   ChildProcess sleeper("/bin/sleep", {"60"});
   ASSERT_TRUE(sleeper.Started());
-  ChildProcess sim(ZOLSIM_EXE, {"--no-ctd", "--zol-link", dir / "zol", "--exit-with-pid",
+  ChildProcess sim(ZOLSIM_EXE, {"--no-ctd", "--zol-link", dir.File("zol"), "--exit-with-pid",
                                 std::to_string(sleeper.Pid())});
-  ASSERT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir / "zol");
+  ASSERT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir.File("zol"));
   EXPECT_EQ(sim.WaitExit(300), std::nullopt) << "it runs while the process lives";
   EXPECT_EQ(sleeper.Stop(SIGKILL), -SIGKILL);
   EXPECT_EQ(sim.WaitExit(kStartMs), 0) << sim.Errors();
-  EXPECT_FALSE(Exists(dir / "zol"));
+  EXPECT_FALSE(Exists(dir.File("zol")));
 }
 
 TEST(ZolsimProgramTest, AVanishedZolComesBackAtItsLink) {
   TempDir dir;
   ChildProcess sim(ZOLSIM_EXE,
-                   {"--no-ctd", "--zol-link", dir / "zol", "--zol-fault", "vanish:0.5@TS"});
-  ASSERT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir / "zol");
+                   {"--no-ctd", "--zol-link", dir.File("zol"), "--zol-fault", "vanish:0.5@TS"});
+  ASSERT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir.File("zol"));
   {
-    PtyClient zol(dir / "zol");
+    PtyClient zol(dir.File("zol"));
     ASSERT_TRUE(zol.Write("W"));
     EXPECT_EQ(zol.ReadUntil("\r\n", kStartMs), "ACK\r\n");
     ASSERT_TRUE(zol.Write("TS"));
     EXPECT_EQ(zol.ReadUntil("\r\n", kStartMs), "");
     EXPECT_TRUE(zol.HungUp()) << "the device went away under the open descriptor";
   }
-  EXPECT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir / "zol");
-  PtyClient zol(dir / "zol");
+  EXPECT_EQ(sim.ReadLine(kStartMs), "ZOLSAMPLER_COM1=" + dir.File("zol"));
+  PtyClient zol(dir.File("zol"));
   ASSERT_TRUE(zol.Write("W"));
   EXPECT_EQ(zol.ReadUntil("\r\n", kStartMs), "ACK\r\n");
   ASSERT_TRUE(zol.Write("TS"));
@@ -115,11 +115,11 @@ TEST(ZolsimProgramTest, RefusesBadOptionsAndForeignFiles) {
     EXPECT_NE(sim.Errors().find("--help"), std::string::npos) << args[0];
   }
   TempDir dir;
-  std::ofstream(dir / "precious") << "keep me\n";
-  ChildProcess sim(ZOLSIM_EXE, {"--no-ctd", "--zol-link", dir / "precious"});
+  std::ofstream(dir.File("precious")) << "keep me\n";
+  ChildProcess sim(ZOLSIM_EXE, {"--no-ctd", "--zol-link", dir.File("precious")});
   EXPECT_EQ(sim.WaitExit(kStartMs), 1);
   EXPECT_NE(sim.Errors().find("not a symbolic link"), std::string::npos);
-  std::ifstream kept(dir / "precious");
+  std::ifstream kept(dir.File("precious"));
   std::string content;
   std::getline(kept, content);
   EXPECT_EQ(content, "keep me");
