@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those missing.
 set -eu
-packages="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
+packages="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64 wine64 googletest"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,0 +1,20 @@
+// The serial port service over the Win32 communications API.
+//
+// Port index i is \\.\COM<i+1>, opened exclusively with overlapped I/O, raw,
+// with no flow control. Every wait blocks on events (a received character,
+// the wait's cancellation, the time limit); nothing polls.
+#pragma once
+
+#include <memory>
+
+#include "link/serial_service.h"
+
+namespace zol {
+
+// The process-wide service. Its ports are released when the process ends.
+SerialService& SystemSerialService();
+
+// A service of its own (tests).
+std::unique_ptr<SerialService> NewWin32Serial();
+
+}  // namespace zol
