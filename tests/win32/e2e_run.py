@@ -82,9 +82,9 @@ def check(condition, what):
         raise Failed(what)
 
 
-def start_sim(zolsim, links, with_ctd):
+def start_sim(zolsim, links, with_ctd, measure_seconds=1):
     args = [zolsim, "--zol-link", os.path.join(links, "com1"), "--seed", "7",
-            "--measure-seconds", "1"]
+            "--measure-seconds", str(measure_seconds)]
     args += ["--ctd-link", os.path.join(links, "com2")] if with_ctd else ["--no-ctd"]
     sim = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     for _ in range(2 if with_ctd else 1):
@@ -184,6 +184,59 @@ def answer_dialogue_until_ports(app):
     app.answer("Enter Solution Salinity", "\r")
 
 
+def cpu_ms(pid):
+    """User and system time a process has used so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) * 1000 // os.sysconf("SC_CLK_TCK")
+
+
+def wineserver_pid():
+    """The wine server of this prefix: it works in a directory named after
+    the prefix's device and inode."""
+    info = os.stat(os.environ["WINEPREFIX"])
+    server_dir = "server-%x-%x" % (info.st_dev, info.st_ino)
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/cwd" % pid).endswith(server_dir):
+                return int(pid)
+        except OSError:
+            continue
+    raise Failed("no wine server for " + os.environ["WINEPREFIX"])
+
+
+def scenario_idle(opts):
+    """CPU used while the sampler awaits a measurement within its 25 s limit
+    (ZOL only)."""
+    sim = start_sim(opts.zolsim, opts.links, False, measure_seconds=24)
+    try:
+        app = Console(shlex.split(opts.sampler) + ["-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"],
+                      opts.work, sampler_env(opts.links, opts.windows))
+        try:
+            answer_dialogue(app, False)
+            app.expect("001, Sampling KIRN", 60)
+            pids = [app.proc.pid] + ([wineserver_pid()] if opts.windows else [])
+            time.sleep(2)
+            before = [cpu_ms(pid) for pid in pids]
+            start = time.monotonic()
+            time.sleep(20)
+            used = [cpu_ms(pid) - b for pid, b in zip(pids, before)]
+            elapsed = time.monotonic() - start
+            app.expect("001, Take Sample OK", 30)
+            app.expect("001, Next Sample, ", 30)
+            stop_with_ctrl_z(app, opts.eol)
+        finally:
+            if app.proc.poll() is None:
+                app.proc.kill()
+            save_console(opts, app)
+    finally:
+        sim.terminate()
+        sim.wait(10)
+    names = ["sampler"] + (["wineserver"] if opts.windows else [])
+    print("idle CPU over %.1f s: %s" % (elapsed, ", ".join(
+        "%s %d ms" % (name, ms) for name, ms in zip(names, used))))
+
+
 def normalised(data):
     """A data file with LF line ends and the clock readings masked. The
     simulator's values drift with the time between cycles, so after the
@@ -227,7 +280,7 @@ def main():
                         help="the links are a wine prefix's dosdevices; CR LF line ends")
     parser.add_argument("--compare", metavar="WORK",
                         help="compare: the work directory of the other build's ctd run")
-    parser.add_argument("scenario", choices=["ctd", "no-ctd", "missing-port", "compare"])
+    parser.add_argument("scenario", choices=["ctd", "no-ctd", "missing-port", "compare", "idle"])
     opts = parser.parse_args()
     opts.eol = "\r\n" if opts.windows else "\n"
     if opts.scenario != "compare":
@@ -238,6 +291,8 @@ def main():
             scenario_missing_port(opts)
         elif opts.scenario == "compare":
             compare(opts)
+        elif opts.scenario == "idle":
+            scenario_idle(opts)
         else:
             scenario_sampling(opts, opts.scenario == "ctd")
     except (Failed, subprocess.TimeoutExpired) as failure:

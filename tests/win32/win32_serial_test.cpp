@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -154,6 +157,23 @@ TEST_F(Win32SerialTest, WaitRxReturnsWhenDataArrivesOrAtItsTimeout) {
   EXPECT_GE(waited, 140);
   EXPECT_LT(waited, 1500);
   EXPECT_EQ(serial->Getc(echo), 'A');
+}
+
+// User and kernel time of this process so far.
+int64_t ProcessCpuMs() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto ms = [](const FILETIME& t) {
+    return static_cast<int64_t>((uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime) / 10000);
+  };
+  return ms(kernel) + ms(user);
+}
+
+TEST_F(Win32SerialTest, AWaitForSilenceUsesNoProcessor) {
+  ASSERT_EQ(OpenAt(9600), 0);
+  const int64_t cpuBefore = ProcessCpuMs();
+  EXPECT_EQ(serial->WaitRx(echo, 2000), 0);
+  EXPECT_LT(ProcessCpuMs() - cpuBefore, 100);
 }
 
 TEST_F(Win32SerialTest, CancelWaitWakesTheWaitOrTheNextOne) {

@@ -48,11 +48,11 @@ void FillDcb(DCB& dcb, const ComSettings& settings) {
   dcb.fRtsControl = settings.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
 }
 
-// ReadFile returns at once with what has arrived; writes have no time limit
-// of their own (the service bounds them).
-bool SetImmediateReads(HANDLE port) {
+// No time limits of the driver's own: a read ends when the bytes it asks
+// for are there, a write when its bytes are sent. The service asks only for
+// bytes that have arrived, and ends its waits itself.
+bool ClearTimeouts(HANDLE port) {
   COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = MAXDWORD;
   return ::SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
@@ -117,8 +117,7 @@ ComOpenResult OpenComPort(const std::string& path, const ComSettings& settings, 
   ::SetupComm(port.Get(), static_cast<DWORD>(rxQueueSize), static_cast<DWORD>(txQueueSize));
   if (const int code = ApplyComSettings(port.Get(), settings, &error); code < 0)
     return Failure(code, error);
-  if (!SetImmediateReads(port.Get()) || !::SetCommMask(port.Get(), EV_RXCHAR))
-    return Failure(kSerialSystemError, ::GetLastError());
+  if (!ClearTimeouts(port.Get())) return Failure(kSerialSystemError, ::GetLastError());
   ::PurgeComm(port.Get(), PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
   ComOpenResult result;
   result.handle = std::move(port);

@@ -36,8 +36,8 @@ struct ComOpenResult {
 };
 
 // Opens the port exclusively with overlapped I/O, sets its queues, frame,
-// speed (when set), modem lines, no flow control, reads that return at once,
-// and empties both queues.
+// speed (when set), modem lines, no flow control, no time limits, and
+// empties both queues.
 ComOpenResult OpenComPort(const std::string& path, const ComSettings& settings, int rxQueueSize,
                           int txQueueSize);
 

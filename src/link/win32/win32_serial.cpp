@@ -25,7 +25,10 @@ constexpr int kVersionMinor = 0;
 constexpr int kVersionRelease = 0;
 constexpr int kBuildNumber = 1;
 
+// Bytes one read takes; the buffer holds what a wait and a Getc on another
+// thread may read at the same time.
 constexpr int kRxChunk = 256;
+constexpr int kRxBufferSize = 4 * kRxChunk;
 // How long a write waits beyond the time its bytes need on the line.
 constexpr int64_t kWriteSlackMs = 1000;
 // The speed that timing assumes on a port whose speed was never set.
@@ -97,14 +100,14 @@ struct ComPort {
   // Shared, so that a wait or a write running outside the lock keeps the
   // handle valid across a Close.
   std::shared_ptr<UniqueHandle> handle;
-  unsigned char rx[kRxChunk] = {};
+  unsigned char rx[kRxBufferSize] = {};
   int rxStart = 0;
   int rxEnd = 0;
   // Set by CancelWait and Close to wake a blocked WaitRx (auto-reset).
   UniqueHandle wake;
   int waiters = 0;
-  // A handle carries one WaitCommEvent at a time.
-  std::timed_mutex commEventMutex;
+  // One wait at a time reads ahead on the handle.
+  std::timed_mutex readAheadMutex;
 };
 
 class Win32Serial final : public SerialService {
@@ -152,9 +155,10 @@ class Win32Serial final : public SerialService {
   int FillLocked(ComPort& p);
   int CountWaitingLocked(ComPort& p);
   static void EnsureWakeLocked(ComPort& p);
-  // Blocks until a character arrives, the port's wake event is set, or
-  // timeoutMs passes. True when woken by the event.
-  bool AwaitCharacter(ComPort& p, HANDLE port, HANDLE wake, DWORD timeoutMs);
+  // Blocks in a read until bytes arrive (kept in the receive buffer), the
+  // port's wake event is set, or timeoutMs passes. True when woken.
+  bool AwaitBytes(ComPort& p, HANDLE port, HANDLE wake, DWORD timeoutMs);
+  static void KeepLocked(ComPort& p, const unsigned char* bytes, DWORD count);
   template <typename Body>
   int WithOpenPort(int port, Body body);
   template <typename Change>
@@ -178,7 +182,8 @@ int Win32Serial::FillLocked(ComPort& p) {
   Overlapped op;
   DWORD got = 0;
   DWORD error = 0;
-  const BOOL started = ::ReadFile(p.handle->Get(), p.rx, sizeof p.rx, nullptr, &op.io);
+  const DWORD wanted = std::min<DWORD>(queued, kRxChunk);
+  const BOOL started = ::ReadFile(p.handle->Get(), p.rx, wanted, nullptr, &op.io);
   if (!FinishIo(p.handle->Get(), op, started, kPromptIoMs, &got, &error) && got == 0)
     return error == ERROR_OPERATION_ABORTED ? 0 : SystemError(error);
   p.rxEnd = static_cast<int>(got);
@@ -392,26 +397,35 @@ int Win32Serial::ErrorText(char* buf, int len) {
   return static_cast<int>(std::strlen(buf));
 }
 
-bool Win32Serial::AwaitCharacter(ComPort& p, HANDLE port, HANDLE wake, DWORD timeoutMs) {
-  std::unique_lock commEvent(p.commEventMutex, std::defer_lock);
-  if (!commEvent.try_lock_for(std::chrono::milliseconds(timeoutMs))) return false;
+void Win32Serial::KeepLocked(ComPort& p, const unsigned char* bytes, DWORD count) {
+  const int held = p.rxEnd - p.rxStart;
+  std::memmove(p.rx, p.rx + p.rxStart, static_cast<size_t>(held));
+  p.rxStart = 0;
+  const int kept = std::min(static_cast<int>(count), kRxBufferSize - held);
+  std::memcpy(p.rx + held, bytes, static_cast<size_t>(kept));
+  p.rxEnd = held + kept;
+}
+
+// The wait is a read of one byte rather than WaitCommEvent: under wine the
+// latter keeps a processor busy for as long as it waits.
+bool Win32Serial::AwaitBytes(ComPort& p, HANDLE port, HANDLE wake, DWORD timeoutMs) {
+  std::unique_lock readAhead(p.readAheadMutex, std::defer_lock);
+  if (!readAhead.try_lock_for(std::chrono::milliseconds(timeoutMs))) return false;
   Overlapped op;
-  DWORD events = 0;
+  unsigned char byte = 0;
   bool woken = false;
-  if (!::WaitCommEvent(port, &events, &op.io)) {
-    if (::GetLastError() != ERROR_IO_PENDING) return false;
-    DWORD queued = 0;
-    // A character that came just before the wait began is not waited for.
-    if (QueueCounts(port, &queued, nullptr) && queued > 0) {
-      ::CancelIoEx(port, &op.io);
-    } else {
-      const HANDLE watched[2] = {op.io.hEvent, wake};
-      const DWORD which = ::WaitForMultipleObjects(2, watched, FALSE, timeoutMs);
-      woken = which == WAIT_OBJECT_0 + 1;
-      if (which != WAIT_OBJECT_0) ::CancelIoEx(port, &op.io);
-    }
-    DWORD ignored = 0;
-    ::GetOverlappedResult(port, &op.io, &ignored, TRUE);
+  if (!::ReadFile(port, &byte, 1, nullptr, &op.io) && ::GetLastError() == ERROR_IO_PENDING) {
+    const HANDLE watched[2] = {op.io.hEvent, wake};
+    const DWORD which = ::WaitForMultipleObjects(2, watched, FALSE, timeoutMs);
+    woken = which == WAIT_OBJECT_0 + 1;
+    if (which != WAIT_OBJECT_0) ::CancelIoEx(port, &op.io);
+  }
+  DWORD got = 0;
+  // Also after a cancel: bytes the read took before it are kept.
+  ::GetOverlappedResult(port, &op.io, &got, TRUE);
+  if (got > 0) {
+    std::lock_guard lock(p.mutex);
+    KeepLocked(p, &byte, got);
   }
   return woken;
 }
@@ -451,7 +465,7 @@ int Win32Serial::WaitRx(int port, int timeoutMs) {
     const int64_t remaining = std::max<int64_t>(deadline - NowMs(), 0);
     if (remaining == 0 && waited) return 0;
     waited = true;
-    if (AwaitCharacter(*p, handle->Get(), wake, ToWaitMs(remaining))) {
+    if (AwaitBytes(*p, handle->Get(), wake, ToWaitMs(remaining))) {
       std::lock_guard lock(p->mutex);
       return p->open && p->generation == generation ? 0 : kSerialInvalidPort;
     }

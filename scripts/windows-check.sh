@@ -1,0 +1,73 @@
+#!/bin/sh
+# The Windows build under wine: cross-builds zolsampler.exe and its unit
+# tests (preset windows), runs the tests against a loop-back pseudo-terminal
+# linked as COM1, then runs the .exe end to end against zolsim (the Linux
+# build's simulator, linked as COM1 and COM2) with the console on pipes:
+# a run with CTD and pump sample next to the Linux build's run of the same
+# seed (their data files compared), a run without CTD and a missing port.
+#   --idle   also measures the CPU used while a measurement is awaited
+set -eu
+cd "$(dirname "$0")/.."
+root=$PWD
+
+echo "=== windows: build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target zolsampler win32_tests
+if [ ! -x build/src/sim/zolsim ] || [ ! -x build/zolsampler ]; then
+  cmake --preset default >/dev/null
+  cmake --build --preset default -j2 --target zolsim zolsampler
+fi
+
+export WINEPREFIX="$root/build-windows/wineprefix" WINEDEBUG=-all
+[ -d "$WINEPREFIX/dosdevices" ] || wineboot -i >/dev/null 2>&1
+dev=$WINEPREFIX/dosdevices
+work=$(mktemp -d /tmp/zol-windows-XXXXXX)
+pids=""
+cleanup() {
+  for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -f "$dev/com1" "$dev/com2" "$dev/com8"
+}
+trap cleanup EXIT
+# One wine server for all runs. It sets up its devices (COM1 as /dev/ttyS0)
+# when it starts, so the links of the tests are made after that.
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1
+rm -f "$dev/com1" "$dev/com2" "$dev/com8" "$dev/com9" "$dev/com200" "$dev/com256"
+
+echo "=== windows: unit tests"
+python3 tests/win32/pty_echo.py "$dev/com1" >/dev/null &
+pids="$pids $!"
+: >"$work/plain"
+ln -s "$work/plain" "$dev/com8"
+tries=0
+while [ ! -L "$dev/com1" ] && [ $tries -lt 50 ]; do sleep 0.1; tries=$((tries + 1)); done
+ZOL_TEST_ECHO_COM=1 ZOL_TEST_FILE_COM=8 wine build-windows/win32_tests.exe </dev/null
+kill $pids
+pids=""
+rm -f "$dev/com1" "$dev/com8"
+
+echo "=== windows: end to end"
+e2e() {
+  python3 tests/win32/e2e_run.py --zolsim build/src/sim/zolsim "$@"
+}
+windows_e2e() {
+  e2e --windows --sampler "wine $root/build-windows/zolsampler.exe" --links "$dev" "$@"
+}
+mkdir -p "$work/links"
+# The Linux build's run of the same seed goes alongside.
+e2e --sampler "$root/build/zolsampler" --links "$work/links" --work "$work/linux" ctd &
+linux=$!
+pids="$linux"
+windows_e2e --work "$work/windows" ctd
+wait "$linux"
+pids=""
+e2e --sampler - --links - --work "$work/windows" --compare "$work/linux" compare
+windows_e2e --work "$work/windows" no-ctd
+windows_e2e --work "$work/windows" missing-port
+if [ "${1:-}" = "--idle" ]; then
+  e2e --sampler "$root/build/zolsampler" --links "$work/links" --work "$work/linux" idle
+  windows_e2e --work "$work/windows" idle
+fi
+rm -rf "$work"
+echo "=== windows: passed"
