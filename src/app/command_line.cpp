@@ -33,6 +33,8 @@ constexpr int kCompilerVersion[] = {__GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL_
 
 #if defined(__linux__)
 constexpr const char* kTargetSystem = "Linux";
+#elif defined(_WIN64)
+constexpr const char* kTargetSystem = "Win64";
 #else
 constexpr const char* kTargetSystem = "Unix";
 #endif
@@ -54,6 +56,8 @@ constexpr const char* kTargetSystem = "Unix";
 #define ZOL_TARGET_OS "linux-gnu"
 #elif defined(__linux__)
 #define ZOL_TARGET_OS "linux"
+#elif defined(__MINGW64__)
+#define ZOL_TARGET_OS "w64-mingw32"
 #else
 #define ZOL_TARGET_OS "unknown"
 #endif

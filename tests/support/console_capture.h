@@ -49,6 +49,24 @@ class ConsoleCapture {
   }
 
  private:
+#ifdef _WIN32
+  // No memory streams on Windows: a temporary file (binary), read back whole.
+  struct Sink {
+    Sink() : stream(std::tmpfile()) {}
+    ~Sink() { std::fclose(stream); }
+    std::string Text() {
+      _lock_file(stream);
+      std::fflush(stream);
+      std::string text(static_cast<size_t>(std::ftell(stream)), '\0');
+      std::rewind(stream);
+      text.resize(std::fread(text.data(), 1, text.size(), stream));
+      std::fseek(stream, 0, SEEK_END);
+      _unlock_file(stream);
+      return text;
+    }
+    std::FILE* stream;
+  };
+#else
   // One in-memory stream and the buffer it writes.
   struct Sink {
     Sink() : stream(open_memstream(&buffer, &size)) {}
@@ -67,6 +85,7 @@ class ConsoleCapture {
     size_t size = 0;
     std::FILE* stream;
   };
+#endif
 
   std::unique_ptr<Sink> sink_;
   size_t taken_ = 0;

@@ -13,7 +13,14 @@ class TempDir {
  public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zoltest.XXXXXX").string();
+#ifdef _WIN32
+    std::error_code failed;
+    if (_mktemp_s(pattern.data(), pattern.size() + 1) == 0 &&
+        std::filesystem::create_directory(pattern, failed))
+      path_ = pattern;
+#else
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+#endif
   }
   ~TempDir() {
     std::error_code ignored;

@@ -13,6 +13,7 @@ SCENARIO is ctd, no-ctd or missing-port. Exit status 0 when every check held.
 import argparse
 import os
 import shlex
+import shutil
 import subprocess
 import sys
 import threading
@@ -285,7 +286,8 @@ def main():
     opts.eol = "\r\n" if opts.windows else "\n"
     if opts.scenario != "compare":
         opts.work = os.path.join(opts.work, opts.scenario)
-        os.makedirs(opts.work, exist_ok=True)
+        shutil.rmtree(opts.work, ignore_errors=True)
+        os.makedirs(opts.work)
     try:
         if opts.scenario == "missing-port":
             scenario_missing_port(opts)
