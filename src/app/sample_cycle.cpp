@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "app/sampler_state.h"
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
+#include "base/local_time.h"
 #include "files/line_file.h"
-#include "files/local_time.h"
-#include "link/clock.h"
 #include "link/ctd_link.h"
 #include "link/zol_protocol.h"
 
@@ -78,12 +78,12 @@ bool StoreRecord(std::FILE*& file, const char* record) {
 
 void WriteWakingLine() {
   char step[32];
-  std::snprintf(step, sizeof step, "Waking ZOL %04d", State().serialNumber);
+  std::snprintf(step, sizeof step, "Waking ZOL %04d", Settings().serialNumber);
   WriteStepLine(step, "Waking ZOL", State().nowTime);
 }
 
 bool WakeZolForCycle() {
-  const SamplerState& s = State();
+  const SamplerState& s = Settings();
   const bool knownMode = s.sampleMode == 1 || s.sampleMode == 2;
   const bool awake = knownMode && WakeZolMode(s.zolPort, s.sampleMode) == 1;
   LogResult(awake, "ZOL Wakeup OK", "ZOL Wakeup ERROR");
@@ -132,9 +132,9 @@ void SendCtdValues() {
 // Announces and runs one measurement; true when the ZOL confirmed it.
 bool Measure() {
   char step[32];
-  std::snprintf(step, sizeof step, "Sampling %s", ModeName(State().sampleMode));
+  std::snprintf(step, sizeof step, "Sampling %s", ModeName(Settings().sampleMode));
   ShowStep(step);
-  return TakeSample(State().zolPort) == 1;
+  return TakeSample(Settings().zolPort) == 1;
 }
 
 // Fetches the record, shows it and appends it to `file`.
@@ -154,7 +154,7 @@ void FetchSample(std::FILE*& file) {
 }
 
 void PutZolToSleep() {
-  LogResult(ZolSleep(State().zolPort) == 1, "Enter Sleep OK", "Enter Sleep ERROR");
+  LogResult(ZolSleep(Settings().zolPort) == 1, "Enter Sleep OK", "Enter Sleep ERROR");
 }
 
 // The first sample; true when the pump sample is to follow.

@@ -1,16 +1,11 @@
-#include "link/port_setup.h"
+#include "link/serial_errors.h"
 
-#include <cstdlib>
-
-#include "console/console_out.h"
-#include "link/clock.h"
+#include "base/console_out.h"
 #include "link/serial_service.h"
 
 namespace zol {
 namespace {
 
-constexpr int kQueueSize = 1024;
-constexpr int kExitPauseMs = 2500;
 constexpr int kErrorTextSize = 128;
 
 struct CodeMessage {
@@ -37,7 +32,6 @@ constexpr CodeMessage kMessages[] = {
     {kSerialTimedOut, "Operation timed out\n"},
 };
 
-// Only used on the way out of the program.
 char g_errorText[kErrorTextSize];
 
 }  // namespace
@@ -50,23 +44,6 @@ ServiceVersion ReadServiceVersion() {
   version.minor = (packed >> 4) & 15;
   version.release = packed & 15;
   return version;
-}
-
-void InitSerialLibrary() {
-  const ServiceVersion version = ReadServiceVersion();
-  ConsolePrintf("Win64 WSC Version %d.%d.%d (Build %d)\n", version.major, version.minor,
-                version.release, version.build);
-  ConsolePrintf("Overlapped I/O is disabled\n");
-  ConsolePrintf("Setting DTR & RTS on\n");
-  CheckSerialResult(kSerialDefaultsPort, SerialOpen(kSerialDefaultsPort, 1, 1));
-  ConsolePrintf("Setting no parity, 8 data bits, & one stop bit (8N1)\n");
-  CheckSerialResult(kSerialDefaultsPort, SerialSetParams(kSerialDefaultsPort, 0, 0, 8));
-}
-
-void OpenPort(int port, int baud) {
-  CheckSerialResult(port, SerialOpen(port, kQueueSize, kQueueSize));
-  CheckSerialResult(port, SerialSetBaud(port, baud));
-  ConsolePrintf("Port %d Flow control not set\n", port + 1);
 }
 
 void ReportSerialError(int code, const char* heading) {
@@ -85,26 +62,6 @@ void ReportSerialError(int code, const char* heading) {
     }
   }
   ConsolePrintf("Unknown code %d\n", code);
-}
-
-void FatalSerialError(int port, int code) {
-  ReportSerialError(code, nullptr);
-  // Only the port that failed; the defaults (-1) are no port at all.
-  if (port >= 0) SerialClose(port);
-  FatalExit(1);
-}
-
-int CheckSerialResult(int port, int result) {
-  if (result < 0) FatalSerialError(port, result);
-  return result;
-}
-
-void FatalExit(int status) {
-  ConsolePrintf("(exiting)...\n");
-  ConsoleBeep();
-  PauseMs(kExitPauseMs);
-  ConsoleBeep();
-  std::exit(status);
 }
 
 }  // namespace zol

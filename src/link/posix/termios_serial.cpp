@@ -1,4 +1,4 @@
-#include "link/termios_serial.h"
+#include "link/posix/termios_serial.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "link/serial_device.h"
-#include "link/unique_fd.h"
+#include "base/posix/unique_fd.h"
+#include "link/posix/serial_device.h"
 
 namespace zol {
 namespace {

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "link/termios_serial.h"
+#include "link/posix/termios_serial.h"
 #include "support/pty_pair.h"
 #include "support/serial_receive.h"
 

@@ -1,3 +1,4 @@
+#include "app/data_file_setup.h"
 #include "files/data_files.h"
 
 #include <sys/stat.h>

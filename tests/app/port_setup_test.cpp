@@ -2,7 +2,7 @@
 // in-memory service stands in for the ports; a thin probe around it shows
 // every Close, and a probe clock every pause, in the console output, so one
 // exact string pins down the order of messages, closes, beeps and pauses.
-#include "link/port_setup.h"
+#include "app/port_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "console/console_out.h"
+#include "base/console_out.h"
 #include "support/test_rig.h"
 
 namespace zol::test {

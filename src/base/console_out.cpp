@@ -1,4 +1,4 @@
-#include "console/console_out.h"
+#include "base/console_out.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/unique_fd.h"
+#include "base/posix/unique_fd.h"
 
 namespace zol {
 namespace {

@@ -1,4 +1,4 @@
-#include "console/value_format.h"
+#include "base/value_format.h"
 
 #include <climits>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "files/clock_setup.h"
+#include "app/clock_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/sampler_state.h"
-#include "files/local_time.h"
+#include "base/local_time.h"
 #include "support/instrument_peers.h"
 #include "support/test_rig.h"
 

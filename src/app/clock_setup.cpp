@@ -1,14 +1,14 @@
-#include "files/clock_setup.h"
+#include "app/clock_setup.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 
 #include "app/sampler_state.h"
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
+#include "base/local_time.h"
 #include "console/prompts.h"
-#include "files/local_time.h"
-#include "link/clock.h"
 #include "link/zol_protocol.h"
 
 namespace zol {
@@ -135,7 +135,7 @@ void TransferClock(int port) {
 }  // namespace
 
 void ShowTimes() {
-  const int port = State().zolPort;
+  const int port = Settings().zolPort;
   const int64_t zolTime = GetZolTime(port);
   if (zolTime >= 0) {
     ConsolePrintf("ZOL Date/Time = %s\n", FormatUtcDate(zolTime).text);

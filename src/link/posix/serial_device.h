@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "link/unique_fd.h"
+#include "base/posix/unique_fd.h"
 
 namespace zol {
 

@@ -16,7 +16,7 @@
 
 #include <atomic>
 
-#include "console/keys.h"
+#include "console/system_keys.h"
 
 namespace zol {
 
@@ -36,11 +36,6 @@ class RawTerminal {
  private:
   bool active_ = false;
 };
-
-// Gives back the original settings of the terminal that RawTerminal
-// switched. Async-signal-safe and idempotent: safe from signal handlers,
-// atexit and any thread, as often as it is called.
-void RestoreTerminal();
 
 class TerminalKeys final : public KeySource {
  public:
@@ -68,15 +63,5 @@ class TerminalKeys final : public KeySource {
   std::atomic<bool> ended_{false};
   RawTerminal terminal_;
 };
-
-// The reader on standard input, made on first use and kept until the
-// process ends (a signal thread may still interrupt it during exit).
-KeySource& StdinKeySource();
-
-// For the entry point, once at start: makes the standard-input reader the
-// process-wide key source, restores the terminal at exit (std::exit
-// included), and on SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT restores it
-// before the signal takes its course.
-void InstallStdinKeys();
 
 }  // namespace zol

@@ -1,4 +1,4 @@
-#include "console/terminal_keys.h"
+#include "console/posix/terminal_keys.h"
 
 #include <fcntl.h>
 #include <poll.h>

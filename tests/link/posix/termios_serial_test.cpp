@@ -1,7 +1,7 @@
 // The real serial port service against pseudo-terminal pairs: the service
 // opens the slave through the ZOLSAMPLER_COM<n> mapping, the test plays the
 // instrument on the master.
-#include "link/termios_serial.h"
+#include "link/posix/termios_serial.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/serial_device.h"
+#include "link/posix/serial_device.h"
 #include "support/pty_pair.h"
 #include "support/serial_receive.h"
 

@@ -1,4 +1,4 @@
-#include "files/local_time.h"
+#include "base/local_time.h"
 
 #include <time.h>
 #include <atomic>

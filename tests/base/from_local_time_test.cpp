@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "files/local_time.h"
+#include "base/local_time.h"
 
 namespace zol {
 namespace {

@@ -1,4 +1,4 @@
-#include "link/serial_device.h"
+#include "link/posix/serial_device.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
