@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test: the suite, the suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, the
-# fuzz targets for a bounded time, and the performance check.
+# fuzz targets for a bounded time, and the performance check; the full run
+# also builds and checks the Debian package, its manual and systemd unit.
 #   --quick   the suite alone (a couple of minutes)
 set -eu
 cd "$(dirname "$0")/.."
@@ -19,6 +20,8 @@ suite() {
 
 suite default
 [ "${1:-}" = "--quick" ] && exit 0
+echo "=== package"
+scripts/check-package.sh
 suite asan
 suite tsan
 echo "=== fuzz"
