@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the Debian package the way a release is built (no tests) in a scratch
 # directory and checks what it holds: its file list and dependencies, the
-# unpacked programs, every manual page through two linters, and the systemd
-# unit with systemd-analyze verify. Exits non-zero on the first fault.
+# unpacked programs, every manual page through two linters, the systemd unit
+# with systemd-analyze verify, and the unit's command line with the example
+# files against the simulator. Exits non-zero on the first fault.
 #   --keep   leave the scratch directory (its path is printed)
 set -eu
 cd "$(dirname "$0")/.."
@@ -14,6 +15,50 @@ echo "check-package: working in $scratch"
 fail() {
   echo "check-package: FAILED: $*" >&2
   exit 1
+}
+
+# The unit's start, by hand: the example environment file's ports, the example
+# answers, no keyboard, the simulator behind the ports; then SIGTERM as
+# systemctl stop sends it. Alignment is left out so that start-up runs through.
+check_unattended_start() {
+  sampler="$scratch/root/usr/bin/zolsampler"
+  if ZOLSAMPLER_ANSWERS="$scratch/absent" "$sampler" -P 1 -B 9600 -p -1 -b -1 \
+    </dev/null 2>&1 | grep -q "^zolsampler: $scratch/absent"; then :; else
+    echo "check-package: SKIPPED the unattended start: this zolsampler does not read ZOLSAMPLER_ANSWERS"
+    return 0
+  fi
+  mkdir -p "$scratch/work"
+  grep -v '^sync_minute' "$source_dir/dist/examples/zol42.answers" >"$scratch/zol42.answers"
+  mkfifo "$scratch/ready"
+  "$scratch/root/usr/bin/zolsim" --zol-link "$scratch/zol" --ctd-link "$scratch/ctd" \
+    --measure-seconds 1 --exit-with-pid $$ </dev/null >"$scratch/ready" 2>"$scratch/zolsim.log" &
+  sim_pid=$!
+  head -n 2 "$scratch/ready" >/dev/null
+  (
+    set -a
+    . "$source_dir/dist/examples/zol42.env"
+    ZOLSAMPLER_COM1="$scratch/zol" ZOLSAMPLER_COM2="$scratch/ctd"
+    ZOLSAMPLER_ANSWERS="$scratch/zol42.answers"
+    cd "$scratch/work"
+    exec "$sampler" -P "$ZOL_PORT" -B "$ZOL_BAUD" -p "$CTD_PORT" -b "$CTD_BAUD"
+  ) </dev/null >"$scratch/console" 2>&1 &
+  sampler_pid=$!
+  # Until sampling runs, the sampler has ended, or a minute has passed.
+  timeout 60 sh -c 'until grep -q "^No keyboard input" "$1" || ! kill -0 "$2" 2>/dev/null; do
+    sleep 0.2; done' - "$scratch/console" "$sampler_pid" || true
+  if ! grep -q "^No keyboard input" "$scratch/console"; then
+    kill "$sampler_pid" "$sim_pid" 2>/dev/null || true
+    cat "$scratch/console"
+    fail "the unattended start did not reach sampling (above)"
+  fi
+  kill -TERM "$sampler_pid"
+  status=0
+  wait "$sampler_pid" || status=$?
+  grep -q 'Got SIGTERM' "$scratch/console" || { cat "$scratch/console"; fail "no orderly stop on SIGTERM"; }
+  [ "$status" -eq 0 ] || { cat "$scratch/console"; fail "the unattended sampler ended with status $status, not 0"; }
+  grep -q '^#ALL RECORDS' "$scratch/work/ZOL0042_KIRN.dat" || fail "no data file ZOL0042_KIRN.dat"
+  kill "$sim_pid" && wait "$sim_pid" || fail "zolsim ended with status $?"
+  echo "check-package: unattended start with the example files ran and stopped with status 0"
 }
 
 build_package() {
@@ -104,4 +149,5 @@ check_contents
 check_programs
 check_manual
 check_unit
+check_unattended_start
 echo "check-package: all checks passed"
