@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those missing.
+# dpkg-dev, mandoc, groff-base, man-db and systemd: the package check.
 set -eu
-packages="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
+packages="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  dpkg-dev mandoc groff-base man-db systemd"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test: the suite, the suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, the
-# fuzz targets for a bounded time, and the performance check.
+# fuzz targets for a bounded time, and the performance check; the full run
+# also builds and checks the Debian package, its manual and systemd unit.
 #   --quick   the unit tests alone, without the slow and real-time ones
 set -eu
 cd "$(dirname "$0")/.."
@@ -30,6 +31,8 @@ if [ "${1:-}" = "--quick" ]; then
   exec ctest --preset default -j"$jobs" -LE "slow|realtime"
 fi
 suite default
+echo "=== package"
+scripts/check-package.sh
 suite asan
 suite tsan
 echo "=== fuzz"
