@@ -50,9 +50,8 @@ void PrintTimes(const FileSummary& file, std::FILE* out) {
   if (usual == 0) return;
   std::fprintf(out, "  usual interval    %s\n", FormatDuration(usual).c_str());
   const GapFinder& gaps = *file.gaps;
-  std::fprintf(out, "  gaps              %llu longer than %s\n",
-               static_cast<unsigned long long>(gaps.Total()),
-               FormatDuration(usual + usual / 2).c_str());
+  std::fprintf(out, "  gaps              %llu longer than one and a half intervals\n",
+               static_cast<unsigned long long>(gaps.Total()));
   for (const Gap& gap : gaps.Listed()) {
     std::fprintf(out, "    %s to %s (%s)\n", FormatTime(gap.from).c_str(),
                  FormatTime(gap.to).c_str(), FormatDuration(gap.to - gap.from).c_str());
