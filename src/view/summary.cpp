@@ -149,6 +149,16 @@ std::string FormatDuration(int64_t seconds) {
   return text;
 }
 
+// True when the empty bin at `index` lies between two bins of data with no
+// gap between them: sparse records then draw a line, and only gaps blank.
+bool BridgesRecords(const std::vector<Bin>& bins, size_t index, bool seenData) {
+  if (!seenData) return false;
+  for (size_t next = index + 1; next < bins.size(); ++next) {
+    if (bins[next].count > 0) return !bins[next].breakBefore;
+  }
+  return false;
+}
+
 std::string Sparkline(const std::vector<Bin>& bins) {
   static constexpr const char* kLevels[] = {"\u2581", "\u2582", "\u2583", "\u2584",
                                             "\u2585", "\u2586", "\u2587", "\u2588"};
@@ -161,14 +171,17 @@ std::string Sparkline(const std::vector<Bin>& bins) {
     high = std::max(high, mean);
   }
   std::string line;
-  for (const Bin& bin : bins) {
+  const char* level = nullptr;
+  for (size_t i = 0; i < bins.size(); ++i) {
+    const Bin& bin = bins[i];
     if (bin.count == 0) {
-      line += ' ';
+      line += BridgesRecords(bins, i, level != nullptr) ? level : " ";
       continue;
     }
     const double mean = bin.sum / static_cast<double>(bin.count);
     const double share = high > low ? (mean - low) / (high - low) : 0.5;
-    line += kLevels[std::clamp(static_cast<int>(share * 7.0 + 0.5), 0, 7)];
+    level = kLevels[std::clamp(static_cast<int>(share * 7.0 + 0.5), 0, 7)];
+    line += level;
   }
   return line;
 }

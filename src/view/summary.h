@@ -18,7 +18,8 @@ inline constexpr size_t kGapsListed = 20;
 std::string FormatTime(int64_t seconds);
 // "1 h 5 min 3 s", for intervals and gaps.
 std::string FormatDuration(int64_t seconds);
-// One character per bin, eight levels, blank where there is no data.
+// One character per bin, eight levels; blank at gaps and where no data is
+// yet or any more, the level before it between records.
 std::string Sparkline(const std::vector<Bin>& bins);
 
 // Prints the summary of every file to `out`, problems to `err`; false when a

@@ -29,6 +29,7 @@ struct Panel {
   std::vector<size_t> series;  // indexes into the series list
   double low = 0.0;
   double high = 1.0;
+  std::vector<double> ticks;  // computed once: a range widened to them may round to others
 };
 
 std::string Label(double value) {
@@ -117,9 +118,9 @@ void FitPanel(Panel& panel, const std::vector<Series>& series) {
     low -= pad;
     high += pad;
   }
-  const std::vector<double> ticks = ValueTicks(low, high);
-  panel.low = std::min(low, ticks.front());
-  panel.high = std::max(high, ticks.back());
+  panel.ticks = ValueTicks(low, high);
+  panel.low = std::min(low, panel.ticks.front());
+  panel.high = std::max(high, panel.ticks.back());
 }
 
 void WriteTimeAxis(int64_t from, int64_t to, const PlotOptions& options, int plotTop,
@@ -174,7 +175,7 @@ void WritePanel(const Panel& panel, const std::vector<Series>& series, int top,
       kLeft, top, options.width, height);
   std::fprintf(out, "<text x=\"%d\" y=\"%d\" font-size=\"12\" font-weight=\"bold\">%s</text>\n",
                kLeft, top - 6, XmlEscape(panel.column).c_str());
-  for (double tick : ValueTicks(panel.low, panel.high)) {
+  for (double tick : panel.ticks) {
     const double y = top + (panel.high - tick) / (panel.high - panel.low) * height;
     std::fprintf(out,
                  "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#eee\"/>"

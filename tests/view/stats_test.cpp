@@ -78,6 +78,12 @@ TEST(ViewStats, BinsKeepExtremesAndMarkGaps) {
 
   // Bin means 1, 10.8, 1, 1 and -1: the lowest mean gets the lowest block.
   EXPECT_EQ(Sparkline(b), "\u2582\u2588\u2582\u2582    \u2581 ");
+  // Sparse records without a gap between them draw an unbroken line.
+  TimeBins sparse(0, 90, 10, 30);
+  for (int64_t time : {0, 30, 60, 90})
+    sparse.Add(time, static_cast<double>(time));
+  EXPECT_EQ(Sparkline(sparse.Bins()),
+            "\u2581\u2581\u2581\u2583\u2583\u2583\u2586\u2586\u2586\u2588");
 }
 
 TEST(ViewText, TimesDurationsCsvAndXmlAreExact) {
