@@ -97,7 +97,7 @@ TEST_F(ZolviewRunTest, ReadsKirnFileOfTwoStartsWithAGapAndHostileLines) {
   const std::vector<std::string> fields = RecordFields(outOfRange);
   outOfRange.replace(outOfRange.rfind(", " + fields[20] + ", "), fields[20].size() + 4,
                      ", 1e999, ");
-  Append(data, std::string("\0\0\0\xff\xfe noise\n", 14) +  // binary
+  Append(data, std::string("\0\0\0\xff\xfe noise\n", 12) +  // binary
                    std::string(70000, 'A') + "\n" +         // far longer than any record
                    records[0].substr(0, 90) + "\n" +        // cut
                    outOfRange + "\n" +                      // a nitrate out of range
