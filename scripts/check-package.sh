@@ -78,7 +78,7 @@ build_package() {
 # fuzz builds, and no development files, may be.
 check_contents() {
   dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's#^\./#/#' >"$scratch/contents"
-  for path in /usr/bin/zolsampler /usr/bin/zolsim \
+  for path in /usr/bin/zolsampler /usr/bin/zolsim /usr/bin/zolview \
     /usr/lib/systemd/system/zolsampler@.service \
     /usr/share/doc/zolsampler/README.md \
     /usr/share/doc/zolsampler/examples/zol42.answers \
