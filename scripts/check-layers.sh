@@ -40,8 +40,8 @@ for file in $(find "$src" -name '*.h' -o -name '*.cpp' | sort); do
   case $relative in
     */posix/* | */win32/* | sim/*) continue ;;
   esac
-  if grep -nE '#[[:space:]]*include[[:space:]]*<(termios|poll|signal|unistd|fcntl|pthread|pty|windows|io)\.h>|#[[:space:]]*include[[:space:]]*<(sys|linux)/(ioctl|file|eventfd|signalfd|select|socket|wait|mman|types)\.h>|#[[:space:]]*include[[:space:]]*<csignal>|"/dev/' "$file" >/dev/null; then
-    grep -nE '#[[:space:]]*include[[:space:]]*<(termios|poll|signal|unistd|fcntl|pthread|pty|windows|io)\.h>|#[[:space:]]*include[[:space:]]*<(sys|linux)/(ioctl|file|eventfd|signalfd|select|socket|wait|mman|types)\.h>|#[[:space:]]*include[[:space:]]*<csignal>|"/dev/' "$file" |
+  if grep -nE '#[[:space:]]*include[[:space:]]*<(termios|poll|signal|unistd|fcntl|pthread|pty|netdb|windows|winsock2|io)\.h>|#[[:space:]]*include[[:space:]]*<(sys|linux)/(ioctl|file|eventfd|signalfd|select|socket|wait|mman|types)\.h>|#[[:space:]]*include[[:space:]]*<csignal>|"/dev/' "$file" >/dev/null; then
+    grep -nE '#[[:space:]]*include[[:space:]]*<(termios|poll|signal|unistd|fcntl|pthread|pty|netdb|windows|winsock2|io)\.h>|#[[:space:]]*include[[:space:]]*<(sys|linux)/(ioctl|file|eventfd|signalfd|select|socket|wait|mman|types)\.h>|#[[:space:]]*include[[:space:]]*<csignal>|"/dev/' "$file" |
       sed "s|^|$relative:|; s|\$|  (platform code outside a platform folder)|"
     status=1
   fi

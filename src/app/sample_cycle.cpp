@@ -10,6 +10,7 @@
 #include "base/local_time.h"
 #include "files/line_file.h"
 #include "link/ctd_link.h"
+#include "link/record_feed.h"
 #include "link/zol_protocol.h"
 
 namespace zol {
@@ -137,8 +138,9 @@ bool Measure() {
   return TakeSample(Settings().zolPort) == 1;
 }
 
-// Fetches the record, shows it and appends it to `file`.
-void FetchSample(std::FILE*& file) {
+// Fetches the record, shows it, appends it to `file` (named `path`) and
+// hands a copy to the live feed.
+void FetchSample(std::FILE*& file, const char* path) {
   SamplerState& s = State();
   if (GetSample(s.zolPort, s.replyBuffer, kReplyBufferSize) != 1) {
     LogStep("Send Sample ERROR");
@@ -151,6 +153,7 @@ void FetchSample(std::FILE*& file) {
   ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
   // A record that reached no file is reported, never lost silently.
   if (!stored) LogStep("Store Sample ERROR");
+  FeedRecord(path, s.replyBuffer);
 }
 
 void PutZolToSleep() {
@@ -165,7 +168,7 @@ bool TakeFirstSample() {
     return s.pumpSample == 1;
   }
   LogStep("Take Sample OK");
-  FetchSample(s.datFile);
+  FetchSample(s.datFile, s.datPath);
   // With the pump sample the ZOL stays awake for the second one.
   if (s.pumpSample == 1) return true;
   PutZolToSleep();
@@ -182,7 +185,7 @@ void TakePumpSample() {
   LogStep("CtdPump ON OK");
   if (Measure()) {
     LogStep("Take Sample OK");
-    FetchSample(s.dat2File);
+    FetchSample(s.dat2File, s.dat2Path);
     PutZolToSleep();
   }
   LogResult(CtdPump(s.ctdPort, 0) == 1, "CtdPump OFF OK", "CtdPump OFF ERROR");

@@ -11,6 +11,7 @@
 #include "app/control.h"
 #include "app/cycle_lock.h"
 #include "app/data_file_setup.h"
+#include "app/feed_setup.h"
 #include "app/keyboard.h"
 #include "app/port_setup.h"
 #include "app/sampler_state.h"
@@ -132,6 +133,7 @@ void StartSampling() {
 
 void StartSampler() {
   SamplerState& s = State();
+  StartRecordFeed();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();
