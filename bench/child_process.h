@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "link/unique_fd.h"
+#include "base/posix/unique_fd.h"
 
 namespace bench {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 
 #include "app/sampler_state.h"
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
 #include "console/keys.h"
-#include "link/clock.h"
 #include "link/serial_service.h"
 
 namespace zol {

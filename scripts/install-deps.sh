@@ -1,8 +1,11 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those missing.
+# dpkg-dev, mandoc, groff-base, man-db and systemd: the package check.
+# g++-mingw-w64-x86-64, wine64, googletest (its sources) and python3: the Windows build and its check.
 set -eu
 packages="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 wine64 googletest"
+  dpkg-dev mandoc groff-base man-db systemd
+  g++-mingw-w64-x86-64 wine64 googletest python3"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,14 +1,14 @@
 #include "app/command_line.h"
 
-#include <unistd.h>
+#include <getopt.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/port_setup.h"
 #include "app/sampler_state.h"
-#include "console/console_out.h"
-#include "link/port_setup.h"
+#include "base/console_out.h"
 #include "link/serial_service.h"
 
 namespace zol {

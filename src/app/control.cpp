@@ -14,7 +14,7 @@ constexpr int kCtrlC = 3;
 std::atomic<bool> g_installed{false};
 
 void PassCtrlCToZol() {
-  const int port = State().zolPort;
+  const int port = Settings().zolPort;
   SerialPutc(port, kCtrlC);
   SerialRxClear(port);
 }

@@ -7,9 +7,9 @@
 
 #include "app/cycle_lock.h"
 #include "app/sampler_state.h"
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
 #include "console/keys.h"
-#include "link/clock.h"
 #include "link/serial_service.h"
 
 namespace zol {
@@ -77,7 +77,7 @@ class ZolEcho {
 
 void InteractiveMode() {
   std::lock_guard lock(TheCycleLock());
-  const int port = State().zolPort;
+  const int port = Settings().zolPort;
   ConsolePrintf("\n*** Starting Command Mode ( Type CTRL+K to exit )***\n\n");
   try {
     ZolEcho echo(port);

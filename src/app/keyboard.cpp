@@ -11,9 +11,9 @@
 #include "app/sampling_thread.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
 #include "console/keys.h"
-#include "link/clock.h"
 #include "link/serial_service.h"
 
 namespace zol {

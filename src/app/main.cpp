@@ -5,11 +5,11 @@
 #include "app/command_line.h"
 #include "app/signals.h"
 #include "app/startup.h"
-#include "console/console_out.h"
-#include "console/terminal_keys.h"
-#include "files/local_time.h"
+#include "base/console_out.h"
+#include "base/local_time.h"
+#include "console/system_keys.h"
 #include "link/serial_service.h"
-#include "link/termios_serial.h"
+#include "link/system_serial.h"
 
 int main(int argc, char** argv) {
   // First, before any thread exists: every thread inherits the mask, so only

@@ -5,11 +5,12 @@
 #include <cstring>
 
 #include "app/sampler_state.h"
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
+#include "base/local_time.h"
 #include "files/line_file.h"
-#include "files/local_time.h"
-#include "link/clock.h"
 #include "link/ctd_link.h"
+#include "link/record_feed.h"
 #include "link/zol_protocol.h"
 
 namespace zol {
@@ -78,12 +79,12 @@ bool StoreRecord(std::FILE*& file, const char* record) {
 
 void WriteWakingLine() {
   char step[32];
-  std::snprintf(step, sizeof step, "Waking ZOL %04d", State().serialNumber);
+  std::snprintf(step, sizeof step, "Waking ZOL %04d", Settings().serialNumber);
   WriteStepLine(step, "Waking ZOL", State().nowTime);
 }
 
 bool WakeZolForCycle() {
-  const SamplerState& s = State();
+  const SamplerState& s = Settings();
   const bool knownMode = s.sampleMode == 1 || s.sampleMode == 2;
   const bool awake = knownMode && WakeZolMode(s.zolPort, s.sampleMode) == 1;
   LogResult(awake, "ZOL Wakeup OK", "ZOL Wakeup ERROR");
@@ -132,13 +133,14 @@ void SendCtdValues() {
 // Announces and runs one measurement; true when the ZOL confirmed it.
 bool Measure() {
   char step[32];
-  std::snprintf(step, sizeof step, "Sampling %s", ModeName(State().sampleMode));
+  std::snprintf(step, sizeof step, "Sampling %s", ModeName(Settings().sampleMode));
   ShowStep(step);
-  return TakeSample(State().zolPort) == 1;
+  return TakeSample(Settings().zolPort) == 1;
 }
 
-// Fetches the record, shows it and appends it to `file`.
-void FetchSample(std::FILE*& file) {
+// Fetches the record, shows it, appends it to `file` (named `path`) and
+// hands a copy to the live feed.
+void FetchSample(std::FILE*& file, const char* path) {
   SamplerState& s = State();
   if (GetSample(s.zolPort, s.replyBuffer, kReplyBufferSize) != 1) {
     LogStep("Send Sample ERROR");
@@ -151,10 +153,11 @@ void FetchSample(std::FILE*& file) {
   ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
   // A record that reached no file is reported, never lost silently.
   if (!stored) LogStep("Store Sample ERROR");
+  FeedRecord(path, s.replyBuffer);
 }
 
 void PutZolToSleep() {
-  LogResult(ZolSleep(State().zolPort) == 1, "Enter Sleep OK", "Enter Sleep ERROR");
+  LogResult(ZolSleep(Settings().zolPort) == 1, "Enter Sleep OK", "Enter Sleep ERROR");
 }
 
 // The first sample; true when the pump sample is to follow.
@@ -165,7 +168,7 @@ bool TakeFirstSample() {
     return s.pumpSample == 1;
   }
   LogStep("Take Sample OK");
-  FetchSample(s.datFile);
+  FetchSample(s.datFile, s.datPath);
   // With the pump sample the ZOL stays awake for the second one.
   if (s.pumpSample == 1) return true;
   PutZolToSleep();
@@ -182,7 +185,7 @@ void TakePumpSample() {
   LogStep("CtdPump ON OK");
   if (Measure()) {
     LogStep("Take Sample OK");
-    FetchSample(s.dat2File);
+    FetchSample(s.dat2File, s.dat2Path);
     PutZolToSleep();
   }
   LogResult(CtdPump(s.ctdPort, 0) == 1, "CtdPump OFF OK", "CtdPump OFF ERROR");

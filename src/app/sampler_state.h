@@ -9,6 +9,8 @@
 #include <memory>
 #include <thread>
 
+#include "files/data_files.h"
+
 namespace zol {
 
 class AutoResetEvent;
@@ -23,7 +25,6 @@ inline constexpr const char* BaudRates[] = {"0",    "300",   "1200",  "2400",  "
 inline constexpr int kBaudRateCount = 10;
 
 inline constexpr int kReplyBufferSize = 1024;
-inline constexpr int kPathSize = 128;
 
 struct SamplerState {
   // Settings.
@@ -58,8 +59,14 @@ struct SamplerState {
   std::thread samplingThread;
 };
 
-// The process-wide record.
+// The process-wide record, for start-up (which writes the settings) and for
+// the holder of the cycle lock (which owns the run-time fields).
 SamplerState& State();
+// The same record, read-only: how everything after start-up reads the
+// settings, so that a write to them does not compile there.
+inline const SamplerState& Settings() {
+  return State();
+}
 // Back to program start: every field zero, no files, no event. For tests;
 // the thread must not be running.
 void ResetState();

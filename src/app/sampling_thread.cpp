@@ -9,9 +9,9 @@
 #include "app/sampler_state.h"
 #include "app/schedule.h"
 #include "app/stop_event.h"
-#include "console/console_out.h"
-#include "files/local_time.h"
-#include "link/clock.h"
+#include "base/clock.h"
+#include "base/console_out.h"
+#include "base/local_time.h"
 
 namespace zol {
 namespace {

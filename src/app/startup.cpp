@@ -7,18 +7,19 @@
 #include <new>
 #include <system_error>
 
+#include "app/clock_setup.h"
 #include "app/control.h"
 #include "app/cycle_lock.h"
+#include "app/data_file_setup.h"
+#include "app/feed_setup.h"
 #include "app/keyboard.h"
+#include "app/port_setup.h"
 #include "app/sampler_state.h"
 #include "app/sampling_thread.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
-#include "console/console_out.h"
+#include "base/console_out.h"
 #include "console/prompts.h"
-#include "files/clock_setup.h"
-#include "files/data_files.h"
-#include "link/port_setup.h"
 #include "link/serial_service.h"
 
 namespace zol {
@@ -132,6 +133,7 @@ void StartSampling() {
 
 void StartSampler() {
   SamplerState& s = State();
+  StartRecordFeed();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();

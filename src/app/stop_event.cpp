@@ -1,6 +1,6 @@
 #include "app/stop_event.h"
 
-#include "link/clock.h"
+#include "base/clock.h"
 
 namespace zol {
 

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/console_out.h"
+#include "base/clock.h"
+#include "base/console_out.h"
+#include "base/local_time.h"
+#include "base/value_format.h"
 #include "console/keys.h"
-#include "console/value_format.h"
-#include "files/local_time.h"
-#include "link/clock.h"
 
 namespace zol {
 namespace {

@@ -1,17 +1,21 @@
-// The log, data and second data files: names, previous-file check, header
-// block and configuration records.
+// The names and the fixed content of the log, data and second data files.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace zol {
 
-// Formats like printf into a 128-byte name field (serial number, kind name).
+// Room for a file name, its end included.
+inline constexpr int kPathSize = 128;
+
+// Formats like printf into a kPathSize name field (serial number, kind name).
 void FormatPath(char* destination, const char* format, uint16_t serialNumber, const char* modeName);
-// Forms logPath, datPath and dat2Path and offers to remove files found.
-void CheckPreviousFiles();
-// Header block (for an empty data file) and configuration records; ends the
-// program with status 1 when the ZOL does not wake or the file cannot be opened.
-void GetConfigInfo();
+// The header block of a new data file: the column line of the sensor kind
+// (mode 1 KIRN, otherwise PADO).
+void WriteDataFileHeader(std::FILE* file, uint16_t mode);
+// True when `path` can be opened for reading. Never blocks: a FIFO of that
+// name counts as present without waiting for a writer.
+bool CanOpenForReading(const char* path);
 
 }  // namespace zol

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/line_primitives.h"
 #include "link/serial_service.h"
 

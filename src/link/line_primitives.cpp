@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_service.h"
 
 namespace zol {

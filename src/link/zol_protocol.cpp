@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "console/console_out.h"
-#include "link/clock.h"
+#include "base/clock.h"
+#include "base/console_out.h"
 #include "link/line_primitives.h"
 #include "link/serial_service.h"
 

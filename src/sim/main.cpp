@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "sim/sim_options.h"
 #include "sim/simulator.h"
 

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "sim/ctd_model.h"
 #include "sim/zol_model.h"
 

@@ -21,7 +21,7 @@
 #include "app/sampler_state.h"
 #include "app/sampling_thread.h"
 #include "app/stop_event.h"
-#include "files/local_time.h"
+#include "base/local_time.h"
 #include "support/console_capture.h"
 #include "support/fake_serial.h"
 #include "support/instrument_peers.h"

@@ -1,4 +1,4 @@
-#include "files/local_time.h"
+#include "base/local_time.h"
 
 #include <gtest/gtest.h>
 

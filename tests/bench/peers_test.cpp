@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/unique_fd.h"
 #include "child_process.h"
-#include "link/unique_fd.h"
 #include "measure.h"
 #include "support/pty_pair.h"
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "app/sampler_state.h"
+#include "base/clock.h"
 #include "console/keys.h"
-#include "link/clock.h"
 #include "link/serial_service.h"
 #include "support/console_capture.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "support/fake_serial.h"
 
 namespace zol::test {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "support/instrument_peers.h"
 #include "support/pty_instrument.h"
 #include "support/sampler_process.h"

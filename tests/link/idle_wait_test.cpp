@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/line_primitives.h"
 #include "link/serial_service.h"
 #include "link/zol_protocol.h"

@@ -206,8 +206,9 @@ class SimRunTest : public ::testing::Test {
                                                : std::vector<std::string>{"-p", "-1", "-b", "-1"};
     std::vector<std::string> args = {ZOLSAMPLER_EXE, "-P", "1", "-B", "9600"};
     args.insert(args.end(), ports.begin(), ports.end());
-    const std::map<std::string, std::string> env = {
+    std::map<std::string, std::string> env = {
         {"ZOLSAMPLER_COM1", ZolLink()}, {"ZOLSAMPLER_COM2", CtdLink()}, {"TZ", "UTC"}};
+    env.insert(samplerEnv.begin(), samplerEnv.end());
     app = std::make_unique<SamplerProcess>(args, env, dir.Path());
     if (app->Pid() <= 0) return false;
 
@@ -326,6 +327,8 @@ class SimRunTest : public ::testing::Test {
   std::string CtdLink() const { return dir.File("ctd"); }
 
   TempDir dir;
+  // The sampler's environment beyond its ports and zone.
+  std::map<std::string, std::string> samplerEnv;
   RunSetup setup_;
   std::unique_ptr<SamplerProcess> app;
   std::unique_ptr<sim::test::ChildProcess> sim;

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "console/console_out.h"
+#include "base/console_out.h"
 
 namespace zol::test {
 

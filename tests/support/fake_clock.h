@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "link/clock.h"
+#include "base/clock.h"
 
 namespace zol::test {
 

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_service.h"
 #include "support/fake_clock.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/local_time.h"
+#include "base/local_time.h"
 
 namespace zol::test {
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "app/sampler_state.h"
-#include "files/local_time.h"
+#include "base/local_time.h"
 #include "support/console_capture.h"
 #include "support/fake_clock.h"
 #include "support/fake_serial.h"

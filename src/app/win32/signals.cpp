@@ -17,7 +17,7 @@
 
 #include "app/control.h"
 #include "app/stop_request.h"
-#include "console/console_out.h"
+#include "base/console_out.h"
 
 namespace zol {
 namespace {

@@ -153,6 +153,8 @@ void InstallStdinKeys() {
   std::call_once(once, [] { InstallKeySource(&StdinKeySource()); });
 }
 
+// A console needs no restoring: the C runtime switches it only around each
+// key.
 void RestoreTerminal() {}
 
 }  // namespace zol

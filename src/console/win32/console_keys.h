@@ -16,7 +16,7 @@
 #include <mutex>
 
 #include "base/win32/unique_handle.h"
-#include "console/keys.h"
+#include "console/system_keys.h"
 
 namespace zol {
 
@@ -77,14 +77,5 @@ class PipeKeys final : public KeySource {
 
 // True when `input` is a console rather than a pipe or a file.
 bool IsConsoleInput(HANDLE input);
-
-// The reader on standard input, made on first use and kept until the
-// process ends (the control handler may still interrupt it during exit).
-KeySource& StdinKeySource();
-// Makes the standard-input reader the process-wide key source.
-void InstallStdinKeys();
-// A console needs no restoring: the C runtime switches it only around each
-// key. Kept so that the entry point is the same on every platform.
-void RestoreTerminal();
 
 }  // namespace zol

@@ -7,12 +7,9 @@
 
 #include <memory>
 
-#include "link/serial_service.h"
+#include "link/system_serial.h"
 
 namespace zol {
-
-// The process-wide service. Its ports are released when the process ends.
-SerialService& SystemSerialService();
 
 // A service of its own (tests).
 std::unique_ptr<SerialService> NewWin32Serial();

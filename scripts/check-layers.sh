@@ -1,0 +1,50 @@
+#!/bin/sh
+# Fails when an #include runs against the layering of src/, or when
+# platform-specific code stands outside a posix/ or win32/ folder.
+#   scripts/check-layers.sh [SRC_DIR]    (default: src of this tree)
+# Each layer may include itself and the layers listed after it below.
+set -eu
+src=${1:-"$(dirname "$0")/../src"}
+status=0
+
+allowed() {
+  case $1 in
+    base) echo "base" ;;
+    link | console | files) echo "base $1" ;;
+    app) echo "base link console files app" ;;
+    sim) echo "base sim" ;;
+    view) echo "view" ;;
+    *) echo "" ;;
+  esac
+}
+
+for file in $(find "$src" -name '*.h' -o -name '*.cpp' | sort); do
+  relative=${file#"$src"/}
+  layer=${relative%%/*}
+  permitted=$(allowed "$layer")
+  if [ -z "$permitted" ]; then
+    echo "$relative: folder '$layer' has no place in the layering"
+    status=1
+    continue
+  fi
+  for target in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([a-z_]*\)\/.*/\1/p' "$file"); do
+    case " $permitted " in
+      *" $target "*) ;;
+      *)
+        echo "$relative: includes from '$target', which '$layer' may not use"
+        status=1
+        ;;
+    esac
+  done
+  # Platform code: only in a platform folder (the simulator is Linux-only).
+  case $relative in
+    */posix/* | */win32/* | sim/*) continue ;;
+  esac
+  if grep -nE '#[[:space:]]*include[[:space:]]*<(termios|poll|signal|unistd|fcntl|pthread|pty|netdb|windows|winsock2|io)\.h>|#[[:space:]]*include[[:space:]]*<(sys|linux)/(ioctl|file|eventfd|signalfd|select|socket|wait|mman|types)\.h>|#[[:space:]]*include[[:space:]]*<csignal>|"/dev/' "$file" >/dev/null; then
+    grep -nE '#[[:space:]]*include[[:space:]]*<(termios|poll|signal|unistd|fcntl|pthread|pty|netdb|windows|winsock2|io)\.h>|#[[:space:]]*include[[:space:]]*<(sys|linux)/(ioctl|file|eventfd|signalfd|select|socket|wait|mman|types)\.h>|#[[:space:]]*include[[:space:]]*<csignal>|"/dev/' "$file" |
+      sed "s|^|$relative:|; s|\$|  (platform code outside a platform folder)|"
+    status=1
+  fi
+done
+[ $status -eq 0 ] && echo "layers: every include runs downward"
+exit $status

@@ -1,0 +1,36 @@
+#!/bin/sh
+# zolview on a data file of a million KIRN records: the summary and a plot,
+# timed with their peak memory, against a plain Python csv reader over the
+# same file that computes the same column statistics. Not part of CI: it
+# needs about 400 MB of disk and a minute or two.
+#   scripts/view-bench.sh [RECORDS]
+set -eu
+cd "$(dirname "$0")/.."
+records=${1:-1000000}
+cmake --preset default >/dev/null
+cmake --build build -j2 --target zolview >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+data="$work/ZOL0042_KIRN.dat"
+python3 bench/view/make_data.py KIRN "$records" "$data"
+echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores"
+echo "file: $records records, $(du -m "$data" | cut -f1) MB"
+cat "$data" >/dev/null  # the page cache holds it for every contender alike
+
+run() {
+  label=$1
+  shift
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>"$work/err" || {
+    cat "$work/err"
+    exit 1
+  }
+  read -r seconds kilobytes <"$work/time"
+  printf '%-32s %8s s %8s MB peak\n' "$label" "$seconds" "$((kilobytes / 1024))"
+}
+
+run "zolview (summary)" build/src/view/zolview "$data"
+run "zolview --plot (1 column)" build/src/view/zolview --plot "KIRN NITRATE" -o "$work/p.svg" "$data"
+run "zolview --plot (3 columns)" build/src/view/zolview --plot "KIRN NITRATE,CTD TEMP,INPUT VOLTAGE" -o "$work/p3.svg" "$data"
+run "zolview --csv" build/src/view/zolview --csv "$data"
+run "python3 csv reference" python3 bench/view/csv_reference.py "$data"
+echo "plot size: $(wc -c <"$work/p.svg") bytes"

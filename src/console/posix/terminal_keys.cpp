@@ -1,0 +1,198 @@
+#include "console/posix/terminal_keys.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+namespace zol {
+namespace {
+
+// The terminal whose settings RestoreTerminal gives back. The settings are
+// written before the flag is raised, so a signal handler that sees the flag
+// sees them complete.
+int g_savedFd = -1;
+termios g_savedSettings{};
+std::atomic<bool> g_haveSaved{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "needed in signal handlers");
+
+// GetKey: read again after a spurious wake-up.
+constexpr int kReadAgain = -100;
+
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+constexpr int kCrashSignalCount = sizeof kCrashSignals / sizeof kCrashSignals[0];
+struct sigaction g_previousActions[kCrashSignalCount];
+
+// A stack of its own for the crash handler, so that it still runs when the
+// main thread has overflowed its stack.
+alignas(16) char g_crashStack[64 * 1024];
+
+termios KeyAtATime(const termios& original) {
+  termios raw = original;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  return raw;
+}
+
+void OnCrashSignal(int signal) {
+  const int savedErrno = errno;
+  RestoreTerminal();
+  // Hand the signal to whoever had it before (the default action, or a
+  // sanitizer's report); it is delivered when this handler returns.
+  for (int i = 0; i < kCrashSignalCount; ++i) {
+    if (kCrashSignals[i] == signal) sigaction(signal, &g_previousActions[i], nullptr);
+  }
+  raise(signal);
+  errno = savedErrno;
+}
+
+void UseCrashStack() {
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
+  stack_t own{};
+  own.ss_sp = g_crashStack;
+  own.ss_size = sizeof g_crashStack;
+  sigaltstack(&own, nullptr);
+}
+
+void InstallCrashHandlers() {
+  UseCrashStack();
+  struct sigaction action {};
+  action.sa_handler = OnCrashSignal;
+  action.sa_flags = SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < kCrashSignalCount; ++i) {
+    sigaction(kCrashSignals[i], &action, &g_previousActions[i]);
+  }
+}
+
+void RestoreTerminalAtExit() {
+  RestoreTerminal();
+}
+
+}  // namespace
+
+RawTerminal::RawTerminal(int fd) {
+  termios original{};
+  if (!isatty(fd) || tcgetattr(fd, &original) != 0) return;
+  if (g_haveSaved.load()) return;  // another terminal is switched already
+  g_savedFd = fd;
+  g_savedSettings = original;
+  g_haveSaved.store(true);
+  // Switched at once (TCSANOW), so that keys typed ahead are kept.
+  const termios raw = KeyAtATime(original);
+  if (tcsetattr(fd, TCSANOW, &raw) != 0) {
+    g_haveSaved.store(false);
+    return;
+  }
+  active_ = true;
+}
+
+RawTerminal::~RawTerminal() {
+  if (active_) RestoreTerminal();
+}
+
+void RestoreTerminal() {
+  if (!g_haveSaved.exchange(false)) return;
+  const int savedErrno = errno;
+  // From a background process group the change would stop the process on
+  // SIGTTOU instead of letting it end.
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &ttou, &previous);
+  tcsetattr(g_savedFd, TCSANOW, &g_savedSettings);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = savedErrno;
+}
+
+TerminalKeys::TerminalKeys(int fd) : fd_(fd), terminal_(fd) {
+  if (fd < 0) ended_.store(true);
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0) {
+    wakeRead_ = pipeFds[0];
+    wakeWrite_ = pipeFds[1];
+  }
+}
+
+TerminalKeys::~TerminalKeys() {
+  if (wakeRead_ >= 0) close(wakeRead_);
+  if (wakeWrite_ >= 0) close(wakeWrite_);
+}
+
+bool TerminalKeys::TakeInterrupt() {
+  if (wakeRead_ < 0) return false;
+  bool interrupted = false;
+  char drained[16];
+  while (read(wakeRead_, drained, sizeof drained) > 0)
+    interrupted = true;
+  return interrupted;
+}
+
+int TerminalKeys::ReadOneKey() {
+  unsigned char key = 0;
+  const ssize_t got = read(fd_, &key, 1);
+  if (got == 1) return key;
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return kReadAgain;
+  ended_.store(true);  // end of input, or the terminal went away
+  return kNoKey;
+}
+
+int TerminalKeys::GetKey() {
+  for (;;) {
+    if (TakeInterrupt()) return kKeyInterrupted;
+    if (ended_.load()) return kNoKey;
+    pollfd watched[2] = {{fd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(watched, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      ended_.store(true);
+      return kNoKey;
+    }
+    if ((watched[1].revents & POLLIN) != 0) continue;  // the interrupt is taken above
+    if (watched[0].revents != 0) {
+      const int key = ReadOneKey();
+      if (key != kReadAgain) return key;
+    }
+  }
+}
+
+bool TerminalKeys::KeyWaiting() {
+  if (ended_.load()) return false;
+  pollfd watched{fd_, POLLIN, 0};
+  return poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+}
+
+void TerminalKeys::InterruptKeyWait() {
+  if (wakeWrite_ < 0) return;
+  const int savedErrno = errno;
+  const char wake = 1;
+  // A full pipe already holds an interrupt; nothing is lost.
+  [[maybe_unused]] const ssize_t written = write(wakeWrite_, &wake, 1);
+  errno = savedErrno;
+}
+
+KeySource& StdinKeySource() {
+  // Never destroyed: a signal thread may interrupt it while the process ends.
+  static TerminalKeys* const keys = new TerminalKeys(STDIN_FILENO);
+  return *keys;
+}
+
+void InstallStdinKeys() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    KeySource& keys = StdinKeySource();
+    std::atexit(RestoreTerminalAtExit);
+    InstallCrashHandlers();
+    InstallKeySource(&keys);
+  });
+}
+
+}  // namespace zol

@@ -1,0 +1,68 @@
+// One serial device on the operating system: where a port index lives, and
+// opening it exclusively with the line settings the service keeps for it.
+// The bookkeeping around it (queues, waits, reopening) is termios_serial.cpp.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/posix/unique_fd.h"
+
+namespace zol {
+
+// How a port is set up. The service keeps one per port so that a device that
+// went away can be reopened exactly as it was.
+struct LineSettings {
+  int baud = 0;      // 0: the device keeps the speed it has
+  int parity = 0;    // 0 none, 1 odd, 2 even
+  int stopBits = 0;  // 0 one, 2 two
+  int dataBits = 8;
+  bool dtr = false;
+  bool rts = false;
+};
+
+// Device path of port index `port` (0 is COM1): the environment variable
+// ZOLSAMPLER_COM<port+1> when it is set and not empty, else /dev/ttyS<port>.
+std::string SerialDevicePath(int port);
+
+bool IsSupportedBaud(int baud);
+// 0 when the frame can be set, else kSerialBadByteSize or kSerialOutOfRange.
+int CheckFrame(int parity, int stopBits, int dataBits);
+
+// An open device held by this process alone. Dropping it ends the exclusive
+// mode, releases the lock and closes the descriptor.
+class SerialDevice {
+ public:
+  explicit SerialDevice(UniqueFd fd) : fd_(std::move(fd)) {}
+  ~SerialDevice();
+  SerialDevice(const SerialDevice&) = delete;
+  SerialDevice& operator=(const SerialDevice&) = delete;
+
+  int Fd() const { return fd_.Get(); }
+
+ private:
+  UniqueFd fd_;
+};
+
+struct DeviceOpenResult {
+  std::unique_ptr<SerialDevice> device;  // null on failure
+  int code = 0;                          // the serial error code on failure
+  int osError = 0;                       // errno behind kSerialSystemError
+};
+
+// Opens `path` without blocking and without becoming its controlling
+// terminal, takes it exclusively (a device held by anyone else is left
+// untouched) and applies `settings`.
+DeviceOpenResult OpenSerialDevice(const std::string& path, const LineSettings& settings);
+
+// Raw mode, the frame and (when set) the speed: 0, or an error code with
+// errno in *osError.
+int ApplyLineSettings(int fd, const LineSettings& settings, int* osError);
+// DTR and RTS as the settings say. A device without modem lines (a
+// pseudo-terminal) refuses; that is not an error for anyone.
+void ApplyModemLines(int fd, const LineSettings& settings);
+
+// True for the errors a device gives once it has gone (unplugged, hung up).
+bool IsDeviceGone(int osError);
+
+}  // namespace zol

@@ -1,0 +1,48 @@
+// One pass over a data file: every line classified and counted, every
+// record handed to a sink, in file order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "view/layout.h"
+#include "view/record_parser.h"
+
+namespace zol::view {
+
+struct LineCounts {
+  uint64_t records = 0;
+  uint64_t configLines = 0;
+  uint64_t starts = 0;  // configuration blocks
+  uint64_t header = 0;
+  uint64_t blank = 0;
+  uint64_t binary = 0;
+  uint64_t tooLong = 0;
+  uint64_t cut = 0;
+  uint64_t badTime = 0;
+  uint64_t unlabeled = 0;
+  uint64_t unfinished = 0;  // a last line still without its line end
+  uint64_t crlf = 0;        // lines ended by CR LF
+
+  uint64_t Rejected() const { return binary + tooLong + cut + badTime + unlabeled + unfinished; }
+};
+
+struct ScanResult {
+  bool opened = false;
+  std::string error;             // why the file could not be (fully) read
+  std::optional<Layout> layout;  // from the column line, else from the name
+  LineCounts counts;
+  uint64_t bytes = 0;  // the length read: later passes stop there
+};
+
+using RecordSink = std::function<void(const Layout&, const ParsedLine&)>;
+
+// Reads `path` up to `byteLimit` bytes. A record is handed to `sink` with
+// its fields and time and the layout it was read with.
+ScanResult ScanFile(const std::string& path, const RecordSink& sink,
+                    uint64_t byteLimit = std::numeric_limits<uint64_t>::max());
+
+}  // namespace zol::view

@@ -1,0 +1,105 @@
+// zolview: the sampler's data files as a summary, as CSV, or as a plot.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "view/csv_writer.h"
+#include "view/summary.h"
+#include "view/svg_plot.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zolview FILE...                          summary of each data file\n"
+    "       zolview --csv FILE...                    records as CSV on standard output\n"
+    "       zolview --plot COLUMN[,COLUMN...] -o PLOT.svg FILE...   SVG time series\n";
+
+enum class Mode { kSummary, kCsv, kPlot };
+
+struct Options {
+  Mode mode = Mode::kSummary;
+  std::vector<std::string> columns;
+  std::string output;
+  std::vector<std::string> files;
+};
+
+std::vector<std::string> SplitColumns(const std::string& list) {
+  std::vector<std::string> columns;
+  for (size_t start = 0;;) {
+    const size_t comma = list.find(',', start);
+    columns.push_back(list.substr(start, comma - start));
+    if (comma == std::string::npos) return columns;
+    start = comma + 1;
+  }
+}
+
+// False on anything the usage does not allow.
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (word == "--csv" && options.mode == Mode::kSummary) {
+      options.mode = Mode::kCsv;
+    } else if (word == "--plot" && options.mode == Mode::kSummary && hasValue) {
+      options.mode = Mode::kPlot;
+      options.columns = SplitColumns(argv[++i]);
+    } else if (word == "-o" && hasValue && options.output.empty()) {
+      options.output = argv[++i];
+    } else if (word == "--") {
+      options.files.insert(options.files.end(), argv + i + 1, argv + argc);
+      break;
+    } else if (!word.empty() && word[0] == '-') {
+      return false;
+    } else {
+      options.files.push_back(word);
+    }
+  }
+  if (options.files.empty()) return false;
+  for (const std::string& column : options.columns) {
+    if (column.empty()) return false;
+  }
+  // The picture goes to a file of its own; -o means nothing elsewhere.
+  return (options.mode == Mode::kPlot) == !options.output.empty();
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+int Plot(const Options& options) {
+  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(options.output.c_str(), "w"));
+  if (!out) {
+    std::fprintf(stderr, "zolview: %s: %s\n", options.output.c_str(), std::strerror(errno));
+    return 1;
+  }
+  zol::view::PlotOptions plot;
+  plot.columns = options.columns;
+  const bool ok = zol::view::WritePlot(options.files, plot, out.get(), stderr);
+  // A close that fails loses the end of the picture.
+  return std::fclose(out.release()) == 0 && ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  switch (options.mode) {
+    case Mode::kSummary:
+      return zol::view::PrintSummaries(options.files, stdout, stderr) ? 0 : 1;
+    case Mode::kCsv:
+      return zol::view::WriteCsv(options.files, stdout, stderr) ? 0 : 1;
+    case Mode::kPlot:
+      return Plot(options);
+  }
+  return 2;
+}

@@ -1,0 +1,136 @@
+#include "view/record_parser.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace zol::view {
+namespace {
+
+constexpr std::string_view kFieldSeparator = ", ";
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Printable ASCII and tabs only: noise on the line shows up as anything else.
+bool IsText(std::string_view line) {
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte >= 0x7F) return false;
+  }
+  return true;
+}
+
+bool IsBlank(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// Four hex digits of the check, then the separator.
+bool HasRecordShape(std::string_view line) {
+  return line.size() >= 6 && IsHexDigit(line[0]) && IsHexDigit(line[1]) && IsHexDigit(line[2]) &&
+         IsHexDigit(line[3]) && line.substr(4, 2) == kFieldSeparator;
+}
+
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
+  fields.clear();
+  for (size_t start = 0;;) {
+    const size_t end = line.find(kFieldSeparator, start);
+    if (end == std::string_view::npos) {
+      fields.push_back(line.substr(start));
+      return;
+    }
+    fields.push_back(line.substr(start, end - start));
+    start = end + kFieldSeparator.size();
+  }
+}
+
+int Digits(std::string_view text, size_t at, size_t count) {
+  int value = 0;
+  for (size_t i = at; i < at + count; ++i)
+    value = value * 10 + (text[i] - '0');
+  return value;
+}
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+LineKind RecordKind(std::string_view line, const Layout* layout, ParsedLine& out) {
+  if (layout == nullptr) return LineKind::kUnlabeled;
+  SplitFields(line, out.fields);
+  if (out.fields.size() != layout->columns.size()) return LineKind::kCut;
+  if (layout->timeColumn < 0) return LineKind::kBadTime;
+  const std::optional<int64_t> time = ParseDateTime(out.fields[layout->timeColumn]);
+  if (!time) return LineKind::kBadTime;
+  out.time = *time;
+  return LineKind::kRecord;
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseDateTime(std::string_view text) {
+  constexpr std::string_view kPattern = "dddd/dd/dd dd:dd:dd";
+  if (text.size() != kPattern.size()) return std::nullopt;
+  for (size_t i = 0; i < kPattern.size(); ++i) {
+    const bool ok = kPattern[i] == 'd' ? IsDigit(text[i]) : text[i] == kPattern[i];
+    if (!ok) return std::nullopt;
+  }
+  const int year = Digits(text, 0, 4);
+  const int month = Digits(text, 5, 2);
+  const int day = Digits(text, 8, 2);
+  const int hour = Digits(text, 11, 2);
+  const int minute = Digits(text, 14, 2);
+  const int second = Digits(text, 17, 2);
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+      minute > 59 || second > 59)
+    return std::nullopt;
+  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  // from_chars takes no leading '+', which C's printf never writes either.
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+void ClassifyLine(std::string_view line, const Layout* layout, ParsedLine& out) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  out.fields.clear();
+  if (line.size() > kMaxRecordLength) {
+    out.kind = LineKind::kTooLong;
+  } else if (!IsText(line)) {
+    out.kind = LineKind::kBinary;
+  } else if (IsBlank(line)) {
+    out.kind = LineKind::kBlank;
+  } else if (line == "#ALL RECORDS" || LayoutFromColumnLine(line).has_value()) {
+    out.kind = LineKind::kHeader;
+  } else if (HasRecordShape(line)) {
+    out.kind = RecordKind(line, layout, out);
+  } else if (line.size() <= kMaxConfigLength) {
+    out.kind = LineKind::kConfig;
+  } else {
+    out.kind = LineKind::kTooLong;
+  }
+}
+
+}  // namespace zol::view
