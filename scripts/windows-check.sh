@@ -12,7 +12,7 @@ root=$PWD
 
 echo "=== windows: build"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target zolsampler win32_tests
+cmake --build --preset windows --target zolsampler windows_tests
 if [ ! -x build/src/sim/zolsim ] || [ ! -x build/zolsampler ]; then
   cmake --preset default >/dev/null
   cmake --build --preset default -j2 --target zolsim zolsampler
@@ -31,25 +31,38 @@ cleanup() {
 trap cleanup EXIT
 # One wine server for all runs. It sets up its devices (COM1 as /dev/ttyS0)
 # when it starts, so the links of the tests are made after that.
-wineserver -p
+wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1
 rm -f "$dev/com1" "$dev/com2" "$dev/com8" "$dev/com9" "$dev/com200" "$dev/com256"
 
 echo "=== windows: unit tests"
-python3 tests/win32/pty_echo.py "$dev/com1" >/dev/null &
+python3 tests/windows/pty_echo.py "$dev/com1" >/dev/null &
 pids="$pids $!"
 : >"$work/plain"
 ln -s "$work/plain" "$dev/com8"
 tries=0
 while [ ! -L "$dev/com1" ] && [ $tries -lt 50 ]; do sleep 0.1; tries=$((tries + 1)); done
-ZOL_TEST_ECHO_COM=1 ZOL_TEST_FILE_COM=8 wine build-windows/win32_tests.exe </dev/null
+# Left out: tests of what only Linux does (zone names of the tz database,
+# which the C runtime does not read; glibc's error texts; LF line ends,
+# where Windows files have CR LF). The runtime under wine keeps the dates of
+# daylight saving across _tzset in one process, so the zone tests run alone.
+linux_only="LocalTimeTest.ZonesEastWestAndHalfHour:FromLocalTimeTest.InverseOfTheProgramsLocalTime"
+linux_only="$linux_only:FromLocalTimeTest.OperatorsOffsetAndFlagApply:ClockSetupTest.TimeZoneFromTheEnvironment"
+linux_only="$linux_only:ClockSetupTest.OffsetMustChangeAndStayInRange"
+linux_only="$linux_only:ClockSetupTest.DaylightFlagMustChangeAndBeZeroOrOne"
+linux_only="$linux_only:ClockSetupTest.ClosedKeyboardEndsBothLoopsWithTheValuesKept"
+linux_only="$linux_only:FeedHealthTest.OneLineWhenFailingStartsAndOneWhenItWorksAgain"
+linux_only="$linux_only:KeyboardTest.StopDuringAScheduledCycleLetsItFinish"
+tests=build-windows/tests/windows_tests.exe
+ZOL_TEST_ECHO_COM=1 ZOL_TEST_FILE_COM=8 wine $tests --gtest_filter="-WindowsTimeZone*:$linux_only" </dev/null
+wine $tests --gtest_filter="WindowsTimeZone*" </dev/null
 kill $pids
 pids=""
 rm -f "$dev/com1" "$dev/com8"
 
 echo "=== windows: end to end"
 e2e() {
-  python3 tests/win32/e2e_run.py --zolsim build/src/sim/zolsim "$@"
+  python3 tests/windows/e2e_run.py --zolsim build/src/sim/zolsim "$@"
 }
 windows_e2e() {
   e2e --windows --sampler "wine $root/build-windows/zolsampler.exe" --links "$dev" "$@"

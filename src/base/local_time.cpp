@@ -36,7 +36,9 @@ CtimeText FormatBrokenDown(const std::tm* tm) {
 void LoadTimeZone() {
   tzset();
   g_offset.store(timezone);
-  g_daylight.store(daylight);
+  // Any nonzero value says the zone observes daylight saving (wine's runtime
+  // gives a letter of the zone's name); the program compares with 1.
+  g_daylight.store(daylight != 0 ? 1 : 0);
 }
 
 long TimeZoneOffset() {

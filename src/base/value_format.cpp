@@ -143,6 +143,38 @@ int ScanWide(const char* text, const char* format, T* wide) {
   return std::sscanf(text, format, wide);
 }
 
+// The format with its 'l' doubled ("%lu" -> "%llu"), so that a 32-bit long
+// (Windows) cannot wrap a number before the program bounds it. False when
+// it does not fit `size`.
+bool WidenLongFormat(const char* format, char* out, std::size_t size) {
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    if (p[1] == '%') {
+      ++p;
+      continue;
+    }
+    const char* length = p + 1;
+    while (IsDigit(*length))
+      ++length;
+    const int head = static_cast<int>(length - format);
+    const int written = std::snprintf(out, size, "%.*sl%s", head, format, length);
+    return written > 0 && static_cast<std::size_t>(written) < size;
+  }
+  return false;
+}
+
+// sscanf of a "%l" conversion into a 64-bit value, whatever the size of long.
+template <typename Wide, typename Long>
+int ScanLong(const char* text, const char* format, Wide* wide) {
+  char wider[64];
+  if (sizeof(Long) < sizeof(Wide) && WidenLongFormat(format, wider, sizeof wider))
+    return ScanWide(text, wider, wide);
+  Long scanned = 0;
+  const int result = ScanWide(text, format, &scanned);
+  *wide = scanned;
+  return result;
+}
+
 }  // namespace
 
 bool FormatInt32(char* out, std::size_t size, const char* format, int32_t value) {
@@ -226,9 +258,7 @@ int ScanInt32(const char* text, const char* format, int32_t* value) {
       result = ScanWide(text, format, &narrow);
       wide = narrow;
     } else if (c.arg == Arg::kLong) {
-      long scanned = 0;
-      result = ScanWide(text, format, &scanned);
-      wide = scanned;
+      result = ScanLong<long long, long>(text, format, &wide);
     } else {
       result = ScanWide(text, format, &wide);
     }
@@ -240,9 +270,7 @@ int ScanInt32(const char* text, const char* format, int32_t* value) {
       result = ScanWide(text, format, &narrow);
       wide = narrow;
     } else if (c.arg == Arg::kLong) {
-      unsigned long scanned = 0;
-      result = ScanWide(text, format, &scanned);
-      wide = scanned;
+      result = ScanLong<unsigned long long, unsigned long>(text, format, &wide);
     } else {
       result = ScanWide(text, format, &wide);
     }
