@@ -2,7 +2,8 @@
 # Builds everything and runs every test: the suite, the suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, the
 # fuzz targets for a bounded time, and the performance check; the full run
-# also builds and checks the Debian package, its manual and systemd unit.
+# also builds and checks the Debian package, its manual and systemd unit, and
+# the Windows build under wine.
 #   --quick   the unit tests alone, without the slow and real-time ones
 set -eu
 cd "$(dirname "$0")/.."
@@ -33,6 +34,7 @@ fi
 suite default
 echo "=== package"
 scripts/check-package.sh
+scripts/windows-check.sh
 suite asan
 suite tsan
 echo "=== fuzz"
