@@ -29,8 +29,10 @@ cleanup() {
   rm -f "$dev/com1" "$dev/com2" "$dev/com8"
 }
 trap cleanup EXIT
-# One wine server for all runs. It sets up its devices (COM1 as /dev/ttyS0)
-# when it starts, so the links of the tests are made after that.
+# One wine server for all runs, kept up (-p) once the one of the prefix's
+# set-up has ended. It sets up its devices (COM1 as /dev/ttyS0) when it
+# starts, so the links of the tests are made after that.
+wineserver -w
 wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1
 rm -f "$dev/com1" "$dev/com2" "$dev/com8" "$dev/com9" "$dev/com200" "$dev/com256"
