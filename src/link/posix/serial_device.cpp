@@ -90,17 +90,6 @@ std::string SerialDevicePath(int port) {
   return name;
 }
 
-bool IsSupportedBaud(int baud) {
-  return FindSpeed(baud) != nullptr;
-}
-
-int CheckFrame(int parity, int stopBits, int dataBits) {
-  if (dataBits < 5 || dataBits > 8) return kSerialBadByteSize;
-  if (parity < 0 || parity > 2) return kSerialOutOfRange;
-  if (stopBits != 0 && stopBits != 2) return kSerialOutOfRange;
-  return 0;
-}
-
 bool IsDeviceGone(int osError) {
   return osError == EIO || osError == ENXIO || osError == ENODEV || osError == EPIPE;
 }

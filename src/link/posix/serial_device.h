@@ -25,10 +25,6 @@ struct LineSettings {
 // ZOLSAMPLER_COM<port+1> when it is set and not empty, else /dev/ttyS<port>.
 std::string SerialDevicePath(int port);
 
-bool IsSupportedBaud(int baud);
-// 0 when the frame can be set, else kSerialBadByteSize or kSerialOutOfRange.
-int CheckFrame(int parity, int stopBits, int dataBits);
-
 // An open device held by this process alone. Dropping it ends the exclusive
 // mode, releases the lock and closes the descriptor.
 class SerialDevice {

@@ -21,34 +21,22 @@
 
 #include "base/posix/unique_fd.h"
 #include "link/posix/serial_device.h"
+#include "link/serial_rules.h"
 
 namespace zol {
 namespace {
-
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionRelease = 0;
-constexpr int kBuildNumber = 1;
 
 constexpr int kRxChunk = 256;
 // A device that went away is looked for again at most this often.
 constexpr int64_t kReopenIntervalMs = 1000;
 // How long a write waits for room beyond the time its bytes need on the line.
 constexpr int64_t kWriteSlackMs = 1000;
-// The speed that timing assumes on a port whose speed was never set.
-constexpr int kTimingBaud = 9600;
 
 // The service measures its own waits; the process clock may be a test's.
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// Time `bytes` take on the line at `baud`, ten bits a character, rounded up.
-int64_t LineTimeMs(int64_t bytes, int baud) {
-  const int64_t rate = baud > 0 ? baud : kTimingBaud;
-  return (bytes * 10 * 1000 + rate - 1) / rate;
 }
 
 int ClampToInt(int64_t ms) {
@@ -409,9 +397,7 @@ int TermiosSerial::Line(int port, int cmd) {
 }
 
 int TermiosSerial::Version(int selector) {
-  if (selector == 'V') return kVersionMajor << 8 | kVersionMinor << 4 | kVersionRelease;
-  if (selector == 'B') return kBuildNumber;
-  return kSerialOutOfRange;
+  return ServiceVersion(selector);
 }
 
 int TermiosSerial::ErrorText(char* buf, int len) {

@@ -7,8 +7,6 @@
 namespace zol {
 namespace {
 
-constexpr int kComBauds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
 int OpenErrorCode(DWORD osError) {
   switch (osError) {
     case ERROR_FILE_NOT_FOUND:
@@ -69,20 +67,6 @@ std::string ComPortPath(int port) {
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", port + 1);
   return name;
-}
-
-bool IsComBaud(int baud) {
-  for (const int supported : kComBauds) {
-    if (supported == baud) return true;
-  }
-  return false;
-}
-
-int CheckComFrame(int parity, int stopBits, int dataBits) {
-  if (dataBits < 5 || dataBits > 8) return kSerialBadByteSize;
-  if (parity < 0 || parity > 2) return kSerialOutOfRange;
-  if (stopBits != 0 && stopBits != 2) return kSerialOutOfRange;
-  return 0;
 }
 
 int ApplyComSettings(HANDLE port, const ComSettings& settings, DWORD* osError) {

@@ -25,10 +25,6 @@ struct ComSettings {
 // COM10 and above too.
 std::string ComPortPath(int port);
 
-bool IsComBaud(int baud);
-// 0 when the frame can be set, else kSerialBadByteSize or kSerialOutOfRange.
-int CheckComFrame(int parity, int stopBits, int dataBits);
-
 struct ComOpenResult {
   UniqueHandle handle;  // invalid on failure
   int code = 0;         // the serial error code on failure

@@ -15,15 +15,11 @@
 #include <thread>
 
 #include "base/win32/unique_handle.h"
+#include "link/serial_rules.h"
 #include "link/win32/com_device.h"
 
 namespace zol {
 namespace {
-
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionRelease = 0;
-constexpr int kBuildNumber = 1;
 
 // Bytes one read takes; the buffer holds what a wait and a Getc on another
 // thread may read at the same time.
@@ -31,8 +27,6 @@ constexpr int kRxChunk = 256;
 constexpr int kRxBufferSize = 4 * kRxChunk;
 // How long a write waits beyond the time its bytes need on the line.
 constexpr int64_t kWriteSlackMs = 1000;
-// The speed that timing assumes on a port whose speed was never set.
-constexpr int kTimingBaud = 9600;
 // An operation that the driver should finish at once is given this long.
 constexpr DWORD kPromptIoMs = 1000;
 
@@ -40,12 +34,6 @@ int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// Time `bytes` take on the line at `baud`, ten bits a character, rounded up.
-int64_t LineTimeMs(int64_t bytes, int baud) {
-  const int64_t rate = baud > 0 ? baud : kTimingBaud;
-  return (bytes * 10 * 1000 + rate - 1) / rate;
 }
 
 DWORD ToWaitMs(int64_t ms) {
@@ -277,7 +265,7 @@ int Win32Serial::Close(int port) {
 
 int Win32Serial::SetBaud(int port, int baud) {
   if (port != kSerialDefaultsPort && Record(port) == nullptr) return kSerialInvalidPort;
-  if (!IsComBaud(baud)) return kSerialBadBaud;
+  if (!IsSupportedBaud(baud)) return kSerialBadBaud;
   if (port == kSerialDefaultsPort) {
     std::lock_guard lock(defaultsMutex_);
     defaults_.baud = baud;
@@ -288,7 +276,7 @@ int Win32Serial::SetBaud(int port, int baud) {
 
 int Win32Serial::SetParams(int port, int parity, int stopBits, int dataBits) {
   if (port != kSerialDefaultsPort && Record(port) == nullptr) return kSerialInvalidPort;
-  if (const int code = CheckComFrame(parity, stopBits, dataBits); code < 0) return code;
+  if (const int code = CheckFrame(parity, stopBits, dataBits); code < 0) return code;
   const auto change = [=](ComSettings& s) {
     s.parity = parity;
     s.stopBits = stopBits;
@@ -378,9 +366,7 @@ int Win32Serial::Line(int port, int cmd) {
 }
 
 int Win32Serial::Version(int selector) {
-  if (selector == 'V') return kVersionMajor << 8 | kVersionMinor << 4 | kVersionRelease;
-  if (selector == 'B') return kBuildNumber;
-  return kSerialOutOfRange;
+  return ServiceVersion(selector);
 }
 
 int Win32Serial::ErrorText(char* buf, int len) {
