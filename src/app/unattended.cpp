@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "console/typed_ahead_keys.h"
@@ -23,8 +24,10 @@ struct Unattended {
   std::unique_ptr<TypedAheadKeys> keys;
 };
 
-// Set once, by the start-up thread, before any other thread reads keys.
-std::unique_ptr<Unattended> g_unattended;
+// Set by the start-up thread before any other thread reads keys. Never
+// destroyed while the program runs: its key source is the installed one,
+// which the signal thread may interrupt while the process ends.
+Unattended* g_unattended = nullptr;
 
 [[noreturn]] void RefuseFile(const char* path, int line, const std::string& what) {
   std::fprintf(stderr, "zolsampler: %s:%d: %s\n", path, line, what.c_str());
@@ -59,13 +62,13 @@ std::string ReadAnswersFile(const char* path) {
 
 // The answer and Enter, when the start is unattended.
 void Type(std::string_view answer) {
-  if (!g_unattended) return;
+  if (g_unattended == nullptr) return;
   g_unattended->keys->Type(answer);
   g_unattended->keys->Type("\r");
 }
 
 const StartAnswers* Answers() {
-  return g_unattended ? &g_unattended->answers : nullptr;
+  return g_unattended != nullptr ? &g_unattended->answers : nullptr;
 }
 
 std::string NumberText(int32_t value) {
@@ -91,13 +94,13 @@ void UseStartAnswers(const StartAnswers& answers) {
   unattended->device = &Keys();
   unattended->keys = std::make_unique<TypedAheadKeys>(*unattended->device);
   InstallKeySource(unattended->keys.get());
-  g_unattended = std::move(unattended);
+  g_unattended = unattended.release();
 }
 
 void ForgetStartAnswers() {
-  if (!g_unattended) return;
+  if (g_unattended == nullptr) return;
   InstallKeySource(g_unattended->device);
-  g_unattended.reset();
+  delete std::exchange(g_unattended, nullptr);
 }
 
 void AnswerYesNo(std::optional<bool> StartAnswers::*key, bool defaultYes) {

@@ -21,7 +21,8 @@ void LoadStartAnswers();
 // Answers the questions from here on with `answers`, typing them ahead of
 // the installed key source.
 void UseStartAnswers(const StartAnswers& answers);
-// Back to an attended start, the key source as it was.
+// Back to an attended start, the key source as it was. For tests: no other
+// thread may be reading keys.
 void ForgetStartAnswers();
 
 // Type the answer to the question asked next: the file's value, else the
