@@ -141,7 +141,9 @@ TEST(UnattendedFaultTest, AFaultyFileEndsTheStartBeforeAnythingIsTouched) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
     std::filesystem::remove(answers);
-    if (c.text != nullptr) ASSERT_TRUE(WriteFile(answers, c.text));
+    if (c.text != nullptr) {
+      ASSERT_TRUE(WriteFile(answers, c.text));
+    }
     const ProgramResult result = start();
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "zolsampler: " + answers + c.error + "\n");
