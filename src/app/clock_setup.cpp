@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/sampler_state.h"
+#include "app/unattended.h"
 #include "base/clock.h"
 #include "base/console_out.h"
 #include "base/local_time.h"
@@ -66,6 +67,7 @@ void ModifyTimeZoneOffset() {
   for (;;) {
     const int32_t current = static_cast<int32_t>(OffsetHours());
     int32_t hours = current;
+    AnswerNumber(&StartAnswers::tzOffsetHours, current);
     const int16_t answered = PromptNumber(
         "\nEnter local time zone offset in hours ( W is [+], E is [-] ) >", "%ld", "%ld", &hours);
     if (NoKeyCanBeRead(answered)) return;
@@ -86,6 +88,7 @@ void ModifyDaylightFlag() {
   for (;;) {
     const int32_t current = DaylightFlag();
     int32_t flag = current;
+    AnswerNumber(&StartAnswers::daylight, current);
     const int16_t answered =
         PromptNumber("\nEnter Daylight Observation, [0]=False [1]=True >", "%lu", "%lu", &flag);
     if (NoKeyCanBeRead(answered)) return;
@@ -102,6 +105,7 @@ void ModifyDaylightFlag() {
 
 void ReviewTimeZone() {
   ShowTimeZone();
+  AnswerChange(&StartAnswers::tzOffsetHours, static_cast<int32_t>(OffsetHours()));
   if (PromptYesNo("Modify", 0) != 0) {
     ModifyTimeZoneOffset();
   } else {
@@ -110,6 +114,7 @@ void ReviewTimeZone() {
   ConsolePrintf("\n***Getting Local Daylight Savings Setting***\n");
   ConsolePrintf(DaylightFlag() == 1 ? "Daylight Observation = TRUE\n"
                                     : "Daylight Observation = FALSE\n");
+  AnswerChange(&StartAnswers::daylight, DaylightFlag());
   if (PromptYesNo("Modify", 0) != 0) {
     ModifyDaylightFlag();
   } else {
@@ -118,6 +123,7 @@ void ReviewTimeZone() {
 }
 
 void TransferClock(int port) {
+  AnswerYesNo(&StartAnswers::transferPcTime, false);
   if (PromptYesNo("\nTransfer PC Time to ZOL", 0) == 0) {
     ZolSleep(port);
     ConsolePrintf("\n");
@@ -144,6 +150,7 @@ void ShowTimes() {
     ConsolePrintf("ZOL Date/Time = (no reply, ret = %lld)\n", static_cast<long long>(zolTime));
   }
   ConsolePrintf("PC  Date/Time = %s\n", FormatUtcDate(WallNow()).text);
+  AnswerYesNo(&StartAnswers::syncZolClock, false);
   if (PromptYesNo("\nSync ZOL RTC to PC?", 0) != 0) {
     SetupClock(port);
   } else {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/sampler_state.h"
+#include "app/unattended.h"
 #include "base/console_out.h"
 #include "console/prompts.h"
 #include "files/data_files.h"
@@ -66,6 +67,7 @@ void CheckPreviousFiles() {
     FormatPath(file.path, file.format, state.serialNumber, mode);
     if (!CanOpenForReading(file.path)) continue;
     ConsolePrintf("%s %s was found, ", file.kind, file.path);
+    AnswerYesNo(&StartAnswers::removePrevious);
     if (PromptYesNo("should it be REMOVED?", 0) != 0) std::remove(file.path);
     ConsolePrintf("\n");
   }

@@ -45,16 +45,21 @@ int64_t RunScheduledCycle() {
   return WaitAfterCycleMs(s.nextSampleTime, s.nowTime, s.sampleRate);
 }
 
+// The schedule from the first wait on, until the stop event is seen.
+unsigned long RunSchedule(const std::shared_ptr<AutoResetEvent>& stopEvent, int64_t firstWaitMs) {
+  int64_t waitMs = firstWaitMs;
+  while (!stopEvent->WaitFor(waitMs)) {
+    waitMs = RunScheduledCycle();
+  }
+  return kSampleThreadExitCode;
+}
+
 }  // namespace
 
 unsigned long SampleThread(const int32_t* syncMinute) {
   // Our own reference: the stop sequence drops the state's after the join.
   const std::shared_ptr<AutoResetEvent> stopEvent = State().stopEvent;
-  int64_t waitMs = PrepareFirstWait(syncMinute);
-  while (!stopEvent->WaitFor(waitMs)) {
-    waitMs = RunScheduledCycle();
-  }
-  return kSampleThreadExitCode;
+  return RunSchedule(stopEvent, PrepareFirstWait(syncMinute));
 }
 
 void StartSamplingThread() {
@@ -63,8 +68,11 @@ void StartSamplingThread() {
   // Zeroed before the thread exists: a CTRL+F typed ahead may run its
   // cycle before the thread's first step, and its number must not return.
   s.sampleCount = 0;
-  s.samplingThread =
-      std::thread([syncMinute = &s.syncMinute] { g_exitCode.store(SampleThread(syncMinute)); });
+  // Likewise the next sample time, aligned or not: a forced cycle shows it.
+  const int64_t firstWaitMs = PrepareFirstWait(&s.syncMinute);
+  s.samplingThread = std::thread([stopEvent = s.stopEvent, firstWaitMs] {
+    g_exitCode.store(RunSchedule(stopEvent, firstWaitMs));
+  });
 }
 
 unsigned long JoinSamplingThread() {

@@ -12,9 +12,10 @@ inline constexpr unsigned long kSampleThreadExitCode = 707;
 // Returns the exit code 707 once it sees stopEvent signalled at a wait.
 unsigned long SampleThread(const int32_t* syncMinute);
 
-// Zeroes sampleCount, starts SampleThread(&State().syncMinute) and keeps the thread in
-// SamplerState. stopEvent must exist. Throws std::system_error when the
-// thread cannot be created.
+// Zeroes sampleCount and sets the first nextSampleTime (aligned to
+// syncMinute when one is set, saying so), then starts the schedule on a
+// thread of its own and keeps the thread in SamplerState. stopEvent must exist. Throws
+// std::system_error when the thread cannot be created.
 void StartSamplingThread();
 // Waits without a limit for the thread to end and gives its exit code
 // (0 when no thread was started).

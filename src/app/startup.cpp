@@ -18,6 +18,7 @@
 #include "app/sampling_thread.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
+#include "app/unattended.h"
 #include "base/console_out.h"
 #include "console/prompts.h"
 #include "link/serial_service.h"
@@ -52,9 +53,11 @@ bool InRange(float value, float low, float high) {
 
 void AskSolution() {
   SamplerState& s = State();
+  AnswerText(&StartAnswers::solutionTemp, "20.00");
   const float temp = AskFloat("\nEnter Solution Temperature", 20.0f);
   if (!InRange(temp, 0.0f, 40.0f)) RefuseAnswer("Error, Solution Temp Range = [0.0,40.0] degC");
   s.solutionTemp = temp;
+  AnswerText(&StartAnswers::solutionSal, "35.00");
   const float sal = AskFloat("\nEnter Solution Salinity", 35.0f);
   if (!InRange(sal, 0.0f, 40.0f)) RefuseAnswer("Error, Solution Temp Range = [0.0,40.0] pss");
   s.solutionSal = sal;
@@ -80,14 +83,17 @@ void OpenCommunications() {
 
 void GetSampleParameters() {
   SamplerState& s = State();
+  AnswerNumber(&StartAnswers::serialNumber);
   const int32_t serial = AskNumber("Enter ZOL Serial Number", 0);
   if (!InRange(serial, 1, 9999)) RefuseAnswer("\n\nError, ZOL Serial Number Range = [1,9999]");
   s.serialNumber = static_cast<uint16_t>(serial);
 
+  AnswerNumber(&StartAnswers::sampleRate);
   const int32_t rate = AskNumber("\nEnter ZOL Sample Rate in minutes", 2);
   if (!InRange(rate, 1, 1440)) RefuseAnswer("\n\nError, Sample Rate Range = [1,1440] minutes");
   s.sampleRate = static_cast<uint16_t>(rate);
 
+  AnswerNumber(&StartAnswers::sampleMode);
   const int32_t mode = AskNumber("\nEnter ZOL Sample MODE: KIRN=1 PADO=2", 2);
   if (!InRange(mode, 1, 2)) RefuseAnswer("\n\nError, Sample Mode Range = [1,2]");
   s.sampleMode = static_cast<uint16_t>(mode);
@@ -97,16 +103,19 @@ void GetSampleParameters() {
     AskSolution();
     return;
   }
+  AnswerYesNo(&StartAnswers::pumpSample, true);
   if (PromptYesNo("\nCollect a second sample with CTD pump ON?", 1) == 1) s.pumpSample = 1;
 }
 
 void GetSyncMinute() {
   SamplerState& s = State();
   s.syncMinute = -1;
+  AnswerPresence(&StartAnswers::syncMinute);
   if (PromptYesNo("\nSync start of sampling to minute value?", 0) != 1) {
     ConsolePrintf("\n\n");
     return;
   }
+  AnswerNumber(&StartAnswers::syncMinute, 30);
   const int32_t minute = AskNumber("\nEnter minute value (mins)", 30);
   if (static_cast<uint32_t>(minute) > 59) {
     ConsolePrintf("\nError, Range = [0,59] - Sync Disabled!\n\n");
@@ -133,6 +142,8 @@ void StartSampling() {
 
 void StartSampler() {
   SamplerState& s = State();
+  // Every answer is checked before a port is opened or a file touched.
+  LoadStartAnswers();
   StartRecordFeed();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/cycle_lock.h"
 #include "app/stop_event.h"
 #include "cycle_fixture.h"
 
@@ -113,6 +115,26 @@ TEST_F(SamplingThreadTest, ThreadReportsItsExitCodeToTheJoin) {
   State().stopEvent->Set();
   EXPECT_EQ(JoinSamplingThread(), kSampleThreadExitCode);
   EXPECT_EQ(JoinSamplingThread(), 0u);  // nothing left to join
+}
+
+// A CTRL+F typed ahead may run its cycle before the thread's first step, and
+// shows the next sample time: it must be set when the thread is started,
+// aligned or not.
+TEST_F(SamplingThreadTest, NextSampleTimeIsSetWhenTheThreadIsStarted) {
+  const int64_t start = rig.clock.WallSeconds();
+  rig.clock.HoldWaits(true);
+  for (const int32_t minute : {40, -1}) {
+    State().syncMinute = minute;
+    State().nextSampleTime = 0;
+    StartSamplingThread();
+    {
+      std::lock_guard lock(TheCycleLock());
+      EXPECT_EQ(State().nextSampleTime, minute == 40 ? start + 304 : start) << minute;
+    }
+    State().stopEvent->Set();
+    EXPECT_EQ(JoinSamplingThread(), kSampleThreadExitCode);
+  }
+  EXPECT_EQ(rig.console.Text(), "\nSample Thread Sync Time, " + StampOf(start + 304) + "\n\n");
 }
 
 }  // namespace

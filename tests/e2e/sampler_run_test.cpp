@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -231,6 +232,43 @@ TEST_F(SamplerRunTest, WithoutCtdSamplesEveryPeriodWithAForcedCycleBetween) {
   EXPECT_EQ(ctdLine.Received(), "");
 }
 
+// A terminal in its default settings sends DEL for Backspace and escape
+// sequences for the cursor keys: DEL corrects an answer and, at the command
+// loop, shows the commands; a cursor or function key leaves no trace.
+TEST_F(SamplerRunTest, TerminalBackspaceCorrectsAnswersAndCursorKeysLeaveNoTrace) {
+  Launch({"-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"});
+  ASSERT_TRUE(app->Answer("Enter ZOL Serial Number",
+                          "12\x7f"
+                          "3\r"));
+  ASSERT_TRUE(app->Answer("Enter ZOL Sample Rate in minutes", "\x1b[A1\x1b[D\x1bOP\r"));
+  ASSERT_TRUE(app->Answer("Enter ZOL Sample MODE: KIRN=1 PADO=2", "1\r"));
+  ASSERT_TRUE(app->Answer("Enter Solution Temperature",
+                          "2\x1b[3~\x7f"
+                          "12.5\r"));
+  ASSERT_TRUE(app->Answer("Enter Solution Salinity", "\r"));
+  ASSERT_TRUE(app->Answer("Sync ZOL RTC to PC?", "\r"));
+  ASSERT_TRUE(app->Answer("Sync start of sampling to minute value?", "\r"));
+  ASSERT_TRUE(app->Expect("001, Next Sample", 15000));
+  app->Type("\x7f");
+  ASSERT_TRUE(
+      app->Expect("\nCommands: CTRL+F (Force Sample), CTRL+I (Interactive Mode), CTRL+Z (Exit)\n"));
+  ASSERT_TRUE(StopWith("\x1a"));
+
+  const std::string console = app->Console();
+  for (const char* shown :
+       {"Enter ZOL Serial Number [0] ? 12\b3\n", "Enter ZOL Sample Rate in minutes [2] ? 1\n",
+        "Enter Solution Temperature [20.00] ? 2\b12.5\n", "001, Waking ZOL 0013, "}) {
+    EXPECT_NE(console.find(shown), std::string::npos) << shown << "\nin:\n" << console;
+  }
+  EXPECT_EQ(console.find("Unrecognized"), std::string::npos);
+  EXPECT_EQ(console.find('\x1b'), std::string::npos);
+  EXPECT_EQ(File("ZOL0013_KIRN.dat").rfind("#ALL RECORDS\n", 0), 0u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("ZOL0012_KIRN.log")));
+  const std::vector<std::string> handed = CtdCommands(zolLine.Received());
+  ASSERT_FALSE(handed.empty());
+  EXPECT_EQ(handed[0].substr(handed[0].find(',', 4)), ",12.5000,35.0000,-5.00");
+}
+
 TEST_F(SamplerRunTest, WithCtdAndPumpSample) {
   OnZol([&] {
     int fetches = 0;
@@ -370,7 +408,7 @@ TEST_F(SamplerRunTest, PassThroughTerminalThenSigtermWhileWaiting) {
   ASSERT_TRUE(app->Expect("\n*** Starting Command Mode ( Type CTRL+K to exit )***\n\n"));
   app->Type("W");
   ASSERT_TRUE(app->Expect("ACK\r\n"));  // the ZOL's own line end, untranslated
-  app->Type("\x1a\x06");                // ordinary characters here
+  app->Type("\x1a\x06\x7f");            // ordinary characters here; DEL is Backspace
   app->Type("\x0b");
   ASSERT_TRUE(app->Expect("\nGot CTRL+K - Exiting Command Mode\n"));
   app->Type("q");
@@ -380,7 +418,7 @@ TEST_F(SamplerRunTest, PassThroughTerminalThenSigtermWhileWaiting) {
   EXPECT_NE(app->Console().find("\nGot SIGTERM - Terminating Sampling Thread\n"
                                 "Thread Exit Code = 707\n"),
             std::string::npos);
-  EXPECT_NE(zolLine.Received().find("SLPW\x1a\x06"), std::string::npos);
+  EXPECT_NE(zolLine.Received().find("SLPW\x1a\x06\x08"), std::string::npos);
 }
 
 TEST_F(SamplerRunTest, ConsoleHangupLeavesSamplingRunning) {

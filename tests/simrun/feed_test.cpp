@@ -1,54 +1,17 @@
 // The live record feed in whole runs: a receiver on the loopback interface
 // gets every record of the run, in order, as stored; a destination nobody
 // listens on changes nothing; a bad setting stops the start.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "base/posix/unique_fd.h"
 #include "simrun/sim_run.h"
 #include "support/run_program.h"
+#include "support/udp_receiver.h"
 
 namespace zol::test {
 namespace {
-
-// A UDP socket on a free port of 127.0.0.1.
-class Receiver {
- public:
-  Receiver() : socket_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(socket_.Get(), reinterpret_cast<sockaddr*>(&address), length);
-    getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
-  // Everything received so far, one datagram each.
-  std::vector<std::string> Drain() {
-    std::vector<std::string> got;
-    pollfd waiting{socket_.Get(), POLLIN, 0};
-    while (poll(&waiting, 1, 0) == 1) {
-      char buffer[4096];
-      const ssize_t size = recv(socket_.Get(), buffer, sizeof buffer, 0);
-      if (size < 0) break;
-      got.emplace_back(buffer, static_cast<size_t>(size));
-    }
-    return got;
-  }
-
- private:
-  UniqueFd socket_;
-  uint16_t port_ = 0;
-};
 
 // The data file's records (after the header and configuration block) as
 // the feed sends them.
@@ -63,8 +26,8 @@ std::vector<std::string> AsDatagrams(const std::string& fileName, const std::str
 class SimRunFeedTest : public SimRunTest {};
 
 TEST_F(SimRunFeedTest, EveryRecordOfARunReachesTheReceiverInOrder) {
-  Receiver receiver;
-  Receiver nobody;  // bound, never read: its queue only fills
+  UdpReceiver receiver;
+  UdpReceiver nobody;  // bound, never read: its queue only fills
   const RunSetup setup{{}, true, true, 1};
   samplerEnv["ZOLSAMPLER_UDP"] = receiver.Address() + "," + nobody.Address();
   ASSERT_TRUE(RunCycles(setup));
@@ -88,7 +51,7 @@ TEST_F(SimRunFeedTest, EveryRecordOfARunReachesTheReceiverInOrder) {
 TEST_F(SimRunFeedTest, ADestinationNobodyListensOnChangesNothing) {
   std::string deadAddress;
   {
-    Receiver gone;
+    UdpReceiver gone;
     deadAddress = gone.Address();
   }
   const RunSetup setup{{}, false, false, 2};

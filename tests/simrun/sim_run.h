@@ -34,6 +34,9 @@ struct RunSetup {
   bool withCtd = true;
   bool pump = false;
   int mode = 1;  // 1 KIRN, 2 PADO
+  // The text of an answers file for an unattended start; none when empty.
+  std::string answers;
+  bool keyboard = true;  // false: standard input is /dev/null
 };
 
 inline std::string KindName(int mode) {
@@ -196,12 +199,20 @@ inline bool PathExists(const std::string& path) {
 
 class SimRunTest : public ::testing::Test {
  protected:
-  // Starts the sampler in the test's directory and then zolsim bound to it
-  // (the links must exist before the sampler opens its ports, which it does
-  // only after the dialogue); true once the simulator's devices are ready.
+  // Starts the sampler in the test's directory and zolsim; true once both
+  // run and the simulator's devices are ready. The links must exist before
+  // the sampler opens its ports: an attended sampler does so only after the
+  // dialogue, so the simulator, bound to its life, follows it; an unattended
+  // one does so at once, so the simulator comes first and is stopped by
+  // ExpectEndedWith.
   bool Launch(const RunSetup& setup) {
     setup_ = setup;
-    const std::vector<std::string> ports = setup.withCtd
+    if (setup.answers.empty()) return StartSampler() && StartSimulator(app->Pid());
+    return WriteAnswers(setup.answers) && StartSimulator(-1) && StartSampler();
+  }
+
+  bool StartSampler() {
+    const std::vector<std::string> ports = setup_.withCtd
                                                ? std::vector<std::string>{"-p", "2", "-b", "9600"}
                                                : std::vector<std::string>{"-p", "-1", "-b", "-1"};
     std::vector<std::string> args = {ZOLSAMPLER_EXE, "-P", "1", "-B", "9600"};
@@ -209,12 +220,19 @@ class SimRunTest : public ::testing::Test {
     std::map<std::string, std::string> env = {
         {"ZOLSAMPLER_COM1", ZolLink()}, {"ZOLSAMPLER_COM2", CtdLink()}, {"TZ", "UTC"}};
     env.insert(samplerEnv.begin(), samplerEnv.end());
-    app = std::make_unique<SamplerProcess>(args, env, dir.Path());
-    if (app->Pid() <= 0) return false;
+    if (!setup_.answers.empty()) env["ZOLSAMPLER_ANSWERS"] = AnswersPath();
+    app = std::make_unique<SamplerProcess>(args, env, dir.Path(), setup_.keyboard);
+    return app->Pid() > 0;
+  }
 
-    std::vector<std::string> simArgs = {
-        "--zol-link",        ZolLink(), "--seed",          "7",
-        "--measure-seconds", "1",       "--exit-with-pid", std::to_string(app->Pid())};
+  // `samplerPid` > 0: the simulator ends when that process has ended.
+  bool StartSimulator(pid_t samplerPid) {
+    const RunSetup& setup = setup_;
+    std::vector<std::string> simArgs = {"--zol-link", ZolLink(),           "--seed",
+                                        "7",          "--measure-seconds", "1"};
+    simStopsAlone_ = samplerPid > 0;
+    if (simStopsAlone_)
+      simArgs.insert(simArgs.end(), {"--exit-with-pid", std::to_string(samplerPid)});
     if (setup.withCtd) {
       simArgs.insert(simArgs.end(), {"--ctd-link", CtdLink()});
     } else {
@@ -270,7 +288,7 @@ class SimRunTest : public ::testing::Test {
   void ExpectEndedWith(int status) {
     EXPECT_EQ(app->Wait(60000), status) << app->Console();
     EXPECT_TRUE(SameTerminalSettings(app->SettingsBefore(), app->SettingsNow()));
-    EXPECT_EQ(sim->WaitExit(kSimStartMs), 0) << sim->Errors();
+    EXPECT_EQ(simStopsAlone_ ? sim->WaitExit(kSimStartMs) : sim->Stop(), 0) << sim->Errors();
     EXPECT_FALSE(PathExists(ZolLink()));
     EXPECT_FALSE(PathExists(CtdLink()));
   }
@@ -323,6 +341,9 @@ class SimRunTest : public ::testing::Test {
     return block;
   }
 
+  std::string AnswersPath() const { return dir.File("zol.answers"); }
+  bool WriteAnswers(const std::string& text) const { return WriteFile(AnswersPath(), text); }
+
   std::string ZolLink() const { return dir.File("zol"); }
   std::string CtdLink() const { return dir.File("ctd"); }
 
@@ -330,6 +351,7 @@ class SimRunTest : public ::testing::Test {
   // The sampler's environment beyond its ports and zone.
   std::map<std::string, std::string> samplerEnv;
   RunSetup setup_;
+  bool simStopsAlone_ = true;
   std::unique_ptr<SamplerProcess> app;
   std::unique_ptr<sim::test::ChildProcess> sim;
 };

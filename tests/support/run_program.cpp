@@ -75,7 +75,7 @@ bool Collect(int outFd, int errFd, ProgramResult& result, int64_t deadline) {
 }  // namespace
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
-                         const EnvOverrides& env, int timeoutMs) {
+                         const EnvOverrides& env, int timeoutMs, const std::string& workDir) {
   ProgramResult result;
   int outPipe[2];
   int errPipe[2];
@@ -85,6 +85,7 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
   std::vector<std::string> argWords = args;
   std::vector<std::string> envWords = MergedEnvironment(env);
   std::vector<char*> argv = Pointers(argWords);

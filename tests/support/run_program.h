@@ -19,8 +19,9 @@ using EnvOverrides = std::vector<std::pair<std::string, std::string>>;
 
 // `args[0]` is the name the program sees. The environment is the test's own
 // with `env` set on top. Standard input is empty. A program still running
-// after timeoutMs is killed.
+// after timeoutMs is killed. It runs in `workDir` when one is given.
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
-                         const EnvOverrides& env = {}, int timeoutMs = 30000);
+                         const EnvOverrides& env = {}, int timeoutMs = 30000,
+                         const std::string& workDir = {});
 
 }  // namespace zol::test

@@ -51,10 +51,12 @@ struct ExecImage {
   }
 };
 
-[[noreturn]] void RunChild(int slave, const ExecImage& image, const char* workDir) {
+// `input` is the slave, or another descriptor for standard input.
+[[noreturn]] void RunChild(int slave, int input, const ExecImage& image, const char* workDir) {
   setsid();
   ioctl(slave, TIOCSCTTY, 0);
-  for (int fd = 0; fd <= 2; ++fd)
+  dup2(input, 0);
+  for (int fd = 1; fd <= 2; ++fd)
     dup2(slave, fd);
   if (chdir(workDir) != 0) _exit(126);
   execve(image.argv[0], image.argv.data(), image.envp.data());
@@ -65,14 +67,16 @@ struct ExecImage {
 
 SamplerProcess::SamplerProcess(const std::vector<std::string>& args,
                                const std::map<std::string, std::string>& env,
-                               const std::string& workDir) {
+                               const std::string& workDir, bool keyboard) {
   if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   tcgetattr(slave_, &before_);
   if (pipe2(stopPipe_, O_CLOEXEC) != 0) return;
   const ExecImage image(args, env);
+  const int noInput = keyboard ? -1 : open("/dev/null", O_RDONLY | O_CLOEXEC);
   const pid_t pid = fork();
-  if (pid == 0) RunChild(slave_, image, workDir.c_str());
+  if (pid == 0) RunChild(slave_, keyboard ? slave_ : noInput, image, workDir.c_str());
+  if (noInput >= 0) close(noInput);
   pid_ = pid;
   fcntl(slave_, F_SETFD, FD_CLOEXEC);
   reader_ = std::thread([this] { ReadConsole(); });

@@ -19,8 +19,11 @@ namespace zol::test {
 
 class SamplerProcess {
  public:
+  // Without `keyboard` standard input is /dev/null (the console shows the
+  // output all the same), as for a program started by a service manager.
   SamplerProcess(const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& env, const std::string& workDir);
+                 const std::map<std::string, std::string>& env, const std::string& workDir,
+                 bool keyboard = true);
   ~SamplerProcess();
   SamplerProcess(const SamplerProcess&) = delete;
   SamplerProcess& operator=(const SamplerProcess&) = delete;

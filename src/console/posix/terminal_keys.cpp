@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 namespace zol {
 namespace {
@@ -23,6 +24,24 @@ static_assert(std::atomic<bool>::is_always_lock_free, "needed in signal handlers
 
 // GetKey: read again after a spurious wake-up.
 constexpr int kReadAgain = -100;
+
+constexpr int kBackspaceKey = 8;
+constexpr int kEscapeKey = 27;
+constexpr int kDeleteKey = 127;
+// How long the bytes after an ESC may trail it: a key's sequence is written
+// in one piece, so it is there at once on a local terminal and within a few
+// milliseconds over a network. A lone ESC is delivered after this wait.
+constexpr int kSequenceGapMs = 25;
+// No sequence of a key is longer; anything beyond is taken as keys again.
+constexpr int kMaxSequenceBytes = 16;
+
+bool IsSequenceIntroducer(int byte) {
+  return byte == '[' || byte == 'O';
+}
+// The byte that ends a control sequence.
+bool IsFinalByte(int byte) {
+  return byte >= 0x40 && byte <= 0x7E;
+}
 
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int kCrashSignalCount = sizeof kCrashSignals / sizeof kCrashSignals[0];
@@ -83,6 +102,7 @@ RawTerminal::RawTerminal(int fd) {
   termios original{};
   if (!isatty(fd) || tcgetattr(fd, &original) != 0) return;
   if (g_haveSaved.load()) return;  // another terminal is switched already
+  erase_ = original.c_cc[VERASE] != _POSIX_VDISABLE ? original.c_cc[VERASE] : 0;
   g_savedFd = fd;
   g_savedSettings = original;
   g_haveSaved.store(true);
@@ -146,7 +166,10 @@ int TerminalKeys::ReadOneKey() {
   return kNoKey;
 }
 
-int TerminalKeys::GetKey() {
+// The next byte of input, taken ahead or read: a byte, kNoKey or
+// kKeyInterrupted.
+int TerminalKeys::NextByte() {
+  if (pending_ >= 0) return std::exchange(pending_, -1);
   for (;;) {
     if (TakeInterrupt()) return kKeyInterrupted;
     if (ended_.load()) return kNoKey;
@@ -164,7 +187,47 @@ int TerminalKeys::GetKey() {
   }
 }
 
+// A byte that follows at once (within kSequenceGapMs), or -1.
+int TerminalKeys::ReadFollowingByte() {
+  if (ended_.load()) return -1;
+  pollfd watched{fd_, POLLIN, 0};
+  if (poll(&watched, 1, kSequenceGapMs) <= 0 || (watched.revents & POLLIN) == 0) return -1;
+  const int byte = ReadOneKey();
+  return byte >= 0 ? byte : -1;
+}
+
+// After an ESC: true when a cursor or function key's sequence followed and
+// has been read up to its final byte. Any other byte is kept as the next key.
+bool TerminalKeys::SwallowEscapeSequence() {
+  const int introducer = ReadFollowingByte();
+  if (introducer < 0) return false;
+  if (!IsSequenceIntroducer(introducer)) {
+    pending_ = introducer;
+    return false;
+  }
+  for (int count = 0; count < kMaxSequenceBytes; ++count) {
+    const int byte = ReadFollowingByte();
+    if (byte < 0 || IsFinalByte(byte)) break;
+  }
+  return true;
+}
+
+int TerminalKeys::Translate(int byte) const {
+  const bool erase = terminal_.erase() != 0 && byte == terminal_.erase();
+  return erase || byte == kDeleteKey ? kBackspaceKey : byte;
+}
+
+int TerminalKeys::GetKey() {
+  for (;;) {
+    const int byte = NextByte();
+    if (byte < 0) return byte;
+    if (byte != kEscapeKey) return Translate(byte);
+    if (!SwallowEscapeSequence()) return kEscapeKey;
+  }
+}
+
 bool TerminalKeys::KeyWaiting() {
+  if (pending_ >= 0) return true;
   if (ended_.load()) return false;
   pollfd watched{fd_, POLLIN, 0};
   return poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;

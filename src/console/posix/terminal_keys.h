@@ -6,6 +6,11 @@
 // time. Output processing stays on, so "\n" still starts a new line. Keys
 // typed ahead are kept.
 //
+// Backspace gives 8 whatever the terminal sends for it: its erase character
+// (DEL on most terminals) and DEL itself are delivered as 8. A cursor or
+// function key's escape sequence (ESC [ ... or ESC O ...), which arrives in
+// one piece, is swallowed whole; an ESC with nothing right behind it is 27.
+//
 // Anything else (a pipe, a file) gives its bytes as the keys. When the input
 // ends or fails (end of file, EIO after a hang-up) GetKey returns kNoKey, at
 // once and on every later call: a caller that gets kNoKey must stop reading
@@ -32,9 +37,12 @@ class RawTerminal {
 
   // True when the descriptor is a terminal that was switched.
   bool active() const { return active_; }
+  // The terminal's erase character as it was set; 0 when there is none.
+  unsigned char erase() const { return erase_; }
 
  private:
   bool active_ = false;
+  unsigned char erase_ = 0;
 };
 
 class TerminalKeys final : public KeySource {
@@ -56,8 +64,15 @@ class TerminalKeys final : public KeySource {
  private:
   bool TakeInterrupt();
   int ReadOneKey();
+  int NextByte();
+  int ReadFollowingByte();
+  bool SwallowEscapeSequence();
+  int Translate(int byte) const;
 
   int fd_;
+  // A byte read after an ESC that began no sequence: the next key. Only the
+  // reading thread (GetKey, KeyWaiting) touches it.
+  int pending_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   std::atomic<bool> ended_{false};

@@ -200,6 +200,72 @@ TEST(TerminalKeysTest, HangUpIsNoKey) {
   EXPECT_EQ(keys.GetKey(), kNoKey);
 }
 
+// Every key GetKey gives until the input ends.
+std::string KeysUntilEnd(TerminalKeys& keys) {
+  std::string got;
+  for (int key; (key = keys.GetKey()) >= 0;)
+    got.push_back(static_cast<char>(key));
+  return got;
+}
+
+TEST(TerminalKeysTest, DelFromAPipeIsBackspace) {
+  Pipe input;
+  TerminalKeys keys(input.read);
+  WriteAll(input.write,
+           "12\x7f"
+           "3\r\b");
+  input.CloseWrite();
+  EXPECT_EQ(KeysUntilEnd(keys), "12\b3\r\b");
+}
+
+TEST(TerminalKeysTest, CursorAndFunctionKeySequencesAreSwallowedWhole) {
+  Pipe input;
+  TerminalKeys keys(input.read);
+  // Up, Right, F1, Delete, CTRL+Right, F5, Home (SS3 form), then a key.
+  WriteAll(input.write,
+           "4\x1b[A\x1b[C\x1bOP\x1b[3~\x1b[1;5C\x1b[15~\x1bOH"
+           "2\r");
+  input.CloseWrite();
+  EXPECT_EQ(KeysUntilEnd(keys), "42\r");
+}
+
+TEST(TerminalKeysTest, LoneEscapeIsDeliveredAndTheByteAfterItKept) {
+  Pipe input;
+  TerminalKeys keys(input.read);
+  WriteAll(input.write, "\x1b");
+  EXPECT_EQ(keys.GetKey(), 27);
+  // An ESC followed by a key that starts no sequence gives both.
+  WriteAll(input.write, "\x1bx\x1b\x1b[Dy");
+  EXPECT_EQ(keys.GetKey(), 27);
+  EXPECT_TRUE(keys.KeyWaiting());
+  EXPECT_EQ(keys.GetKey(), 'x');
+  EXPECT_EQ(keys.GetKey(), 27);
+  EXPECT_EQ(keys.GetKey(), 'y');
+  // A sequence cut short by the end of input leaves nothing behind.
+  WriteAll(input.write, "\x1b[1;");
+  input.CloseWrite();
+  EXPECT_EQ(keys.GetKey(), kNoKey);
+}
+
+TEST(TerminalKeysTest, TheTerminalsEraseCharacterIsBackspace) {
+  Pty pty;
+  ASSERT_GE(pty.slave, 0);
+  termios settings = pty.original;
+  settings.c_cc[VERASE] = 0x1f;  // CTRL+_ as the erase character
+  ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &settings), 0);
+  {
+    TerminalKeys keys(pty.slave);
+    ASSERT_TRUE(keys.IsTerminal());
+    WriteAll(pty.master, "a\x1f\x7f\b\x1b[Bz");
+    EXPECT_EQ(keys.GetKey(), 'a');
+    EXPECT_EQ(keys.GetKey(), 8);
+    EXPECT_EQ(keys.GetKey(), 8);
+    EXPECT_EQ(keys.GetKey(), 8);
+    EXPECT_EQ(keys.GetKey(), 'z');
+  }
+  ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &pty.original), 0);
+}
+
 // Forks a child whose standard input and controlling terminal is the pty's
 // slave, with the real reader installed there. The child tells the parent on
 // `report` whether the terminal was switched ('R') and then runs `body`.

@@ -1,7 +1,4 @@
 // The feed over real UDP sockets on the loopback interface.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
@@ -10,53 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "base/posix/unique_fd.h"
 #include "link/system_feed.h"
 #include "support/console_capture.h"
+#include "support/udp_receiver.h"
 
 namespace zol {
 namespace {
 
-// A UDP socket on a free loopback port that keeps what it receives.
-class Receiver {
- public:
-  explicit Receiver(int family) : socket_(socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    if (family == AF_INET) {
-      auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-      v4->sin_family = AF_INET;
-      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      length = sizeof *v4;
-    } else {
-      auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-      v6->sin6_family = AF_INET6;
-      v6->sin6_addr = in6addr_loopback;
-      length = sizeof *v6;
-    }
-    bound_ = socket_.Valid() &&
-             bind(socket_.Get(), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-             getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
-                                    : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-  }
-  bool Bound() const { return bound_; }
-  uint16_t Port() const { return port_; }
-
-  // The next datagram, or "(none)" after timeoutMs.
-  std::string Next(int timeoutMs = 2000) {
-    pollfd waiting{socket_.Get(), POLLIN, 0};
-    if (poll(&waiting, 1, timeoutMs) != 1) return "(none)";
-    char buffer[4096];
-    const ssize_t got = recv(socket_.Get(), buffer, sizeof buffer, 0);
-    return got < 0 ? "(error)" : std::string(buffer, static_cast<size_t>(got));
-  }
-
- private:
-  UniqueFd socket_;
-  bool bound_ = false;
-  uint16_t port_ = 0;
-};
+using test::UdpReceiver;
 
 std::unique_ptr<RecordFeed> Open(const std::string& setting, std::string* error) {
   std::vector<FeedTarget> targets;
@@ -65,8 +23,8 @@ std::unique_ptr<RecordFeed> Open(const std::string& setting, std::string* error)
 }
 
 TEST(UdpFeedTest, EveryDestinationGetsEachDatagramWhole) {
-  Receiver v4(AF_INET);
-  Receiver named(AF_INET);
+  UdpReceiver v4(AF_INET);
+  UdpReceiver named(AF_INET);
   ASSERT_TRUE(v4.Bound() && named.Bound());
   std::string error;
   auto feed =
@@ -88,7 +46,7 @@ TEST(UdpFeedTest, EveryDestinationGetsEachDatagramWhole) {
 }
 
 TEST(UdpFeedTest, Ipv6LoopbackWhereTheMachineHasIt) {
-  Receiver v6(AF_INET6);
+  UdpReceiver v6(AF_INET6);
   if (!v6.Bound()) GTEST_SKIP() << "no IPv6 loopback here";
   std::string error;
   auto feed = Open("[::1]:" + std::to_string(v6.Port()), &error);
@@ -101,7 +59,7 @@ TEST(UdpFeedTest, Ipv6LoopbackWhereTheMachineHasIt) {
 TEST(UdpFeedTest, NobodyListeningCostsNoTimeAndShowsNothing) {
   uint16_t closedPort = 0;
   {
-    Receiver gone(AF_INET);
+    UdpReceiver gone(AF_INET);
     ASSERT_TRUE(gone.Bound());
     closedPort = gone.Port();
   }
