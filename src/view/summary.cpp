@@ -73,9 +73,10 @@ void PrintColumns(const Layout& layout, const RecordStats& stats, std::FILE* out
                    "-", "-", "-", static_cast<unsigned long long>(column.bad));
       continue;
     }
-    std::fprintf(out, "  %-22.22s %10llu %14.10g %14.6g %14.10g %6llu\n", layout.columns[i].c_str(),
-                 static_cast<unsigned long long>(column.count), column.min, column.Mean(),
-                 column.max, static_cast<unsigned long long>(column.bad));
+    std::fprintf(out, "  %-22.22s %10llu %14.10g %14.10g %14.10g %6llu\n",
+                 layout.columns[i].c_str(), static_cast<unsigned long long>(column.count),
+                 column.min, column.Mean(), column.max,
+                 static_cast<unsigned long long>(column.bad));
   }
 }
 

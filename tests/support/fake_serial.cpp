@@ -275,11 +275,16 @@ int FakeSerial::WaitRx(int port, int timeoutMs) {
     if (fakeClock_ != nullptr) {
       fakeClock_->Advance(next - now);
     } else {
+      // Bytes another thread sent since the last hand-over reach the peer
+      // before this waits: checked under the lock that Send appends under,
+      // so its notification cannot fall between the check and the wait.
+      if (p.peer && p.sentToPeer != p.sent.size()) {
+        lock.unlock();
+        FlushToPeer(port);
+        lock.lock();
+        continue;
+      }
       arrived_.wait_for(lock, std::chrono::milliseconds(next - now));
-      // Bytes sent meanwhile by another thread reach the peer now.
-      lock.unlock();
-      FlushToPeer(port);
-      lock.lock();
     }
   }
 }
