@@ -97,9 +97,9 @@ bool IsPortNumber(int number) {
 
 // The speed an option names, as an integer; refuses any other text.
 int32_t BaudFromOption(const char* value) {
-  const int index = FindBaudRate(value);
-  if (index < 0) RefuseBaud(value);
-  return std::atoi(BaudRates[index]);
+  const int baud = FindBaudRate(value);
+  if (baud < 0) RefuseBaud(value);
+  return baud;
 }
 
 void TakeZolPort(const char* value) {

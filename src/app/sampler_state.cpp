@@ -1,6 +1,9 @@
 #include "app/sampler_state.h"
 
+#include <cstdio>
 #include <cstring>
+
+#include "link/serial_rules.h"
 
 namespace zol {
 
@@ -19,8 +22,11 @@ void ResetState() {
 }
 
 int FindBaudRate(const char* text) {
-  for (int i = 0; i < kBaudRateCount; ++i) {
-    if (std::strcmp(text, BaudRates[i]) == 0) return i;
+  char written[16];
+  if (std::strcmp(text, "0") == 0) return 0;
+  for (const int baud : kSerialBauds) {
+    std::snprintf(written, sizeof written, "%d", baud);
+    if (std::strcmp(text, written) == 0) return baud;
   }
   return -1;
 }

@@ -19,11 +19,6 @@ class AutoResetEvent;
 inline constexpr const char* ModeNames[] = {"NULL", "KIRN", "PADO"};
 inline constexpr int kModeCount = 3;
 
-// The speeds that -B and -b accept, as text, in this order.
-inline constexpr const char* BaudRates[] = {"0",    "300",   "1200",  "2400",  "4800",
-                                            "9600", "19200", "38400", "57600", "115200"};
-inline constexpr int kBaudRateCount = 10;
-
 inline constexpr int kReplyBufferSize = 1024;
 
 struct SamplerState {
@@ -71,7 +66,8 @@ inline const SamplerState& Settings() {
 // the thread must not be running.
 void ResetState();
 
-// Index 0..9 of the entry equal to `text`, or -1.
+// The speed that -B and -b accept as `text`, written exactly as "0" or one of
+// the serial table's speeds; -1 for any other text.
 int FindBaudRate(const char* text);
 
 }  // namespace zol

@@ -1,5 +1,7 @@
 #include "link/serial_rules.h"
 
+#include <iterator>
+
 #include "link/serial_service.h"
 
 namespace zol {
@@ -10,15 +12,18 @@ constexpr int kVersionMinor = 0;
 constexpr int kVersionRelease = 0;
 constexpr int kBuildNumber = 1;
 constexpr int kTimingBaud = 9600;
-constexpr int kBauds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 }  // namespace
 
-bool IsSupportedBaud(int baud) {
-  for (const int supported : kBauds) {
-    if (supported == baud) return true;
+int BaudIndex(int baud) {
+  for (int i = 0; i < static_cast<int>(std::size(kSerialBauds)); ++i) {
+    if (kSerialBauds[i] == baud) return i;
   }
-  return false;
+  return -1;
+}
+
+bool IsSupportedBaud(int baud) {
+  return BaudIndex(baud) >= 0;
 }
 
 int CheckFrame(int parity, int stopBits, int dataBits) {

@@ -6,7 +6,11 @@
 
 namespace zol {
 
-// The speeds of the table, 300 to 115200.
+// The speeds a port may be set to, in this order.
+inline constexpr int kSerialBauds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// The place of `baud` in kSerialBauds, or -1.
+int BaudIndex(int baud);
 bool IsSupportedBaud(int baud);
 // 0 when the frame can be set, else kSerialBadByteSize or kSerialOutOfRange.
 int CheckFrame(int parity, int stopBits, int dataBits);

@@ -8,7 +8,8 @@ checked line by line, and the files are kept for comparison.
 CMD is the sampler's command (e.g. "wine build-windows/zolsampler.exe");
 DIR is where the simulator's links go as com1 and com2 (a wine prefix's
 dosdevices, or any directory, which is then passed through ZOLSAMPLER_COM<n>).
-SCENARIO is ctd, no-ctd or missing-port. Exit status 0 when every check held.
+SCENARIO is ctd, no-ctd, missing-port, unplug (the ZOL's device taken away
+and brought back), compare or idle. Exit status 0 when every check held.
 """
 import argparse
 import os
@@ -85,9 +86,9 @@ def check(condition, what):
         raise Failed(what)
 
 
-def start_sim(zolsim, links, with_ctd, measure_seconds=1):
+def start_sim(zolsim, links, with_ctd, measure_seconds=1, faults=()):
     args = [zolsim, "--zol-link", os.path.join(links, "com1"), "--seed", "7",
-            "--measure-seconds", str(measure_seconds)]
+            "--measure-seconds", str(measure_seconds)] + list(faults)
     args += ["--ctd-link", os.path.join(links, "com2")] if with_ctd else ["--no-ctd"]
     sim = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     for _ in range(2 if with_ctd else 1):
@@ -141,15 +142,16 @@ def run_cycles(app, with_ctd, forced):
         app.expect("003, Next Sample, ", CYCLE_S + 30)
 
 
-def scenario_sampling(opts, with_ctd):
-    sim = start_sim(opts.zolsim, opts.links, with_ctd)
+def run_against_sim(opts, with_ctd, body, faults=()):
+    """Runs body(app) (or body(app, sim) with faults) with the sampler on
+    zolsim's ports; the console is saved whatever happens."""
+    sim = start_sim(opts.zolsim, opts.links, with_ctd, faults=faults)
     try:
         ports = ["-p", "2", "-b", "9600"] if with_ctd else ["-p", "-1", "-b", "-1"]
         app = Console(shlex.split(opts.sampler) + ["-P", "1", "-B", "9600"] + ports, opts.work,
                       sampler_env(opts.links, opts.windows))
         try:
-            run_cycles(app, with_ctd, forced=with_ctd)
-            stop_with_ctrl_z(app, opts.eol)
+            body(app, sim) if faults else body(app)
         finally:
             if app.proc.poll() is None:
                 app.proc.kill()
@@ -157,6 +159,15 @@ def scenario_sampling(opts, with_ctd):
     finally:
         sim.terminate()
         sim.wait(10)
+    return app
+
+
+def scenario_sampling(opts, with_ctd):
+    def body(app):
+        run_cycles(app, with_ctd, forced=with_ctd)
+        stop_with_ctrl_z(app, opts.eol)
+
+    app = run_against_sim(opts, with_ctd, body)
     check_line_ends(app.text(), opts.eol, "the console")
     names = ["ZOL0042_KIRN.log", "ZOL0042_KIRN.dat"] + (["ZOL0042_KIRN_2.dat"] if with_ctd else [])
     for name in names:
@@ -177,6 +188,24 @@ def scenario_missing_port(opts):
     eol = opts.eol
     check(("COM port hardware not present" + eol + "(exiting)..." + eol).encode() in app.text(),
           "no message for the missing port")
+
+
+def scenario_unplug(opts):
+    # The first Take Sample takes the ZOL's device away for 3 s (its link
+    # removed, the pseudo-terminal closed); zolsim says when it is back.
+    def body(app, sim):
+        answer_dialogue(app, False)
+        app.expect("001, Take Sample ERROR", CYCLE_S)
+        app.expect("001, Next Sample, ", CYCLE_S)
+        check(sim.stdout.readline().startswith(b"ZOLSAMPLER_COM"), "the device did not return")
+        # At once: the cycle must not be lost to the reopening.
+        app.type("\x06")
+        app.expect("002, Take Sample OK", CYCLE_S)
+        app.expect("002, Send Sample OK", CYCLE_S)
+        app.expect("002, Next Sample, ", CYCLE_S)
+        stop_with_ctrl_z(app, opts.eol)
+
+    run_against_sim(opts, False, body, ["--zol-fault", "vanish:3@TS"])
 
 
 def answer_dialogue_until_ports(app):
@@ -285,7 +314,8 @@ def main():
                         help="the links are a wine prefix's dosdevices; CR LF line ends")
     parser.add_argument("--compare", metavar="WORK",
                         help="compare: the work directory of the other build's ctd run")
-    parser.add_argument("scenario", choices=["ctd", "no-ctd", "missing-port", "compare", "idle"])
+    parser.add_argument("scenario", choices=["ctd", "no-ctd", "missing-port", "unplug", "compare",
+                                             "idle"])
     opts = parser.parse_args()
     opts.eol = "\r\n" if opts.windows else "\n"
     if opts.scenario != "compare":
@@ -299,6 +329,8 @@ def main():
             compare(opts)
         elif opts.scenario == "idle":
             scenario_idle(opts)
+        elif opts.scenario == "unplug":
+            scenario_unplug(opts)
         else:
             scenario_sampling(opts, opts.scenario == "ctd")
     except (Failed, subprocess.TimeoutExpired) as failure:

@@ -9,29 +9,15 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <system_error>
 
-#include "app/control.h"
-#include "app/stop_request.h"
+#include "app/signal_kinds.h"
 #include "base/console_out.h"
 
 namespace zol {
 namespace {
-
-std::atomic<void (*)()> g_restoreTerminal{nullptr};
-
-// Nothing of the sampling runs yet: end at once. Whatever the main thread
-// is doing is abandoned mid-way; buffered file data is still written out.
-[[noreturn]] void EndStartUp() {
-  ConsolePrintf("\nStart-up ended by a signal\n");
-  if (void (*restore)() = g_restoreTerminal.load()) restore();
-  std::fflush(nullptr);
-  std::_Exit(0);
-}
 
 int SignalForEvent(DWORD event) {
   switch (event) {
@@ -58,32 +44,23 @@ BOOL WINAPI OnControlEvent(DWORD event) {
 
 }  // namespace
 
-SignalAction ActionForSignal(int signo) {
+// A closed console is SIGTERM here, so nothing is a hang-up.
+SignalKind KindOfSignal(int signo) {
   switch (signo) {
     case SIGINT:
+      return SignalKind::kInterrupt;
     case SIGBREAK:
-      return ControlHandlerInstalled() ? SignalAction::kControlEvent : SignalAction::kEndStartUp;
+      return SignalKind::kQuit;
     case SIGTERM:
-      return StopRequestsAccepted() ? SignalAction::kOrderlyStop : SignalAction::kEndStartUp;
+      return SignalKind::kTerminate;
     default:
-      return SignalAction::kNone;
+      return SignalKind::kOther;
   }
 }
 
-void HandleSignal(int signo) {
-  switch (ActionForSignal(signo)) {
-    case SignalAction::kControlEvent:
-      ConsoleCtrlHandler(signo == SIGBREAK ? CTRL_BREAK_EVENT : CTRL_C_EVENT);
-      break;
-    case SignalAction::kOrderlyStop:
-      RequestStop();
-      break;
-    case SignalAction::kEndStartUp:
-      EndStartUp();
-    case SignalAction::kConsoleGone:
-    case SignalAction::kNone:
-      break;
-  }
+void DropConsole() {
+  static std::FILE* const nowhere = std::fopen("NUL", "w");
+  if (nowhere != nullptr) SetConsoleStream(nowhere);
 }
 
 // Nothing to block: control events never interrupt a thread.
@@ -92,10 +69,6 @@ void BlockControlSignals() {}
 void StartSignalThread() {
   if (!::SetConsoleCtrlHandler(OnControlEvent, TRUE))
     throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
-}
-
-void SetTerminalRestorer(void (*restore)()) {
-  g_restoreTerminal.store(restore);
 }
 
 }  // namespace zol

@@ -10,26 +10,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
+#include "link/serial_rules.h"
 #include "link/serial_service.h"
 
 namespace zol {
 namespace {
 
-struct SpeedEntry {
-  int baud;
-  speed_t speed;
-};
-constexpr SpeedEntry kSpeeds[] = {{300, B300},     {1200, B1200},   {2400, B2400},
-                                  {4800, B4800},   {9600, B9600},   {19200, B19200},
-                                  {38400, B38400}, {57600, B57600}, {115200, B115200}};
-
-const SpeedEntry* FindSpeed(int baud) {
-  for (const SpeedEntry& entry : kSpeeds) {
-    if (entry.baud == baud) return &entry;
-  }
-  return nullptr;
-}
+// The termios speed of each of the table's speeds, in its order.
+constexpr speed_t kSpeeds[] = {B300, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200};
+static_assert(std::size(kSpeeds) == std::size(kSerialBauds));
 
 tcflag_t DataBitsFlag(int dataBits) {
   switch (dataBits) {
@@ -139,10 +130,10 @@ int ApplyLineSettings(int fd, const LineSettings& settings, int* osError) {
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   if (settings.baud != 0) {
-    const SpeedEntry* entry = FindSpeed(settings.baud);
-    if (entry == nullptr) return kSerialBadBaud;
-    ::cfsetispeed(&tio, entry->speed);
-    ::cfsetospeed(&tio, entry->speed);
+    const int index = BaudIndex(settings.baud);
+    if (index < 0) return kSerialBadBaud;
+    ::cfsetispeed(&tio, kSpeeds[index]);
+    ::cfsetospeed(&tio, kSpeeds[index]);
   }
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
     *osError = errno;

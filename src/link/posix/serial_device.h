@@ -1,25 +1,15 @@
 // One serial device on the operating system: where a port index lives, and
 // opening it exclusively with the line settings the service keeps for it.
-// The bookkeeping around it (queues, waits, reopening) is termios_serial.cpp.
+// The bookkeeping around it (queues, waits, reopening) is port_service.cpp.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "base/posix/unique_fd.h"
+#include "link/port_device.h"
 
 namespace zol {
-
-// How a port is set up. The service keeps one per port so that a device that
-// went away can be reopened exactly as it was.
-struct LineSettings {
-  int baud = 0;      // 0: the device keeps the speed it has
-  int parity = 0;    // 0 none, 1 odd, 2 even
-  int stopBits = 0;  // 0 one, 2 two
-  int dataBits = 8;
-  bool dtr = false;
-  bool rts = false;
-};
 
 // Device path of port index `port` (0 is COM1): the environment variable
 // ZOLSAMPLER_COM<port+1> when it is set and not empty, else /dev/ttyS<port>.

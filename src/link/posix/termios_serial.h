@@ -5,9 +5,8 @@
 // Every operation may be called from several threads for the same port; the
 // waits block in poll() and never hold up the other operations.
 //
-// A device that goes away while open (an unplugged adapter) is noticed; the
-// port then stays quiet (nothing received, writes dropped) and is reopened
-// with the same settings as soon as the device is back.
+// A device that goes away while open (an unplugged adapter) is noticed here
+// and reopened by the shared service (port_service.h).
 #pragma once
 
 #include <memory>

@@ -27,7 +27,7 @@ BYTE ParityCode(int parity) {
 
 // Raw bytes, the frame, and nothing that could stop the line: no handshake
 // of any kind, no error that aborts I/O.
-void FillDcb(DCB& dcb, const ComSettings& settings) {
+void FillDcb(DCB& dcb, const LineSettings& settings) {
   if (settings.baud > 0) dcb.BaudRate = static_cast<DWORD>(settings.baud);
   dcb.fBinary = TRUE;
   dcb.fParity = settings.parity != 0 ? TRUE : FALSE;
@@ -69,7 +69,25 @@ std::string ComPortPath(int port) {
   return name;
 }
 
-int ApplyComSettings(HANDLE port, const ComSettings& settings, DWORD* osError) {
+bool IsComPortGone(DWORD osError) {
+  switch (osError) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+    case ERROR_NOT_READY:
+    case ERROR_BROKEN_PIPE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int ApplyComSettings(HANDLE port, const LineSettings& settings, DWORD* osError) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(port, &dcb)) {
@@ -84,7 +102,7 @@ int ApplyComSettings(HANDLE port, const ComSettings& settings, DWORD* osError) {
   return 0;
 }
 
-ComOpenResult OpenComPort(const std::string& path, const ComSettings& settings, int rxQueueSize,
+ComOpenResult OpenComPort(const std::string& path, const LineSettings& settings, int rxQueueSize,
                           int txQueueSize) {
   UniqueHandle port(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
@@ -102,7 +120,9 @@ ComOpenResult OpenComPort(const std::string& path, const ComSettings& settings, 
   if (const int code = ApplyComSettings(port.Get(), settings, &error); code < 0)
     return Failure(code, error);
   if (!ClearTimeouts(port.Get())) return Failure(kSerialSystemError, ::GetLastError());
-  ::PurgeComm(port.Get(), PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+  // Whatever an earlier owner left in the queues is not this run's.
+  if (!::PurgeComm(port.Get(), PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
+    return Failure(kSerialSystemError, ::GetLastError());
   ComOpenResult result;
   result.handle = std::move(port);
   return result;

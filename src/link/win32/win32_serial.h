@@ -2,7 +2,8 @@
 //
 // Port index i is \\.\COM<i+1>, opened exclusively with overlapped I/O, raw,
 // with no flow control. Every wait blocks on events (a received character,
-// the wait's cancellation, the time limit); nothing polls.
+// the wait's cancellation, the time limit); nothing polls. A port whose
+// device was removed is reopened by the shared service (port_service.h).
 #pragma once
 
 #include <memory>
