@@ -3,8 +3,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "app/control.h"
@@ -76,8 +78,10 @@ void HandleSignal(int signo) {
 
 void BlockControlSignals() {
   const sigset_t set = ControlSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  if (const int failed = pthread_sigmask(SIG_BLOCK, &set, nullptr); failed != 0)
+    throw std::system_error(failed, std::generic_category(), "pthread_sigmask");
+  if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+    throw std::system_error(errno, std::generic_category(), "signal");
 }
 
 void StartSignalThread() {

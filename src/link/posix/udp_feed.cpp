@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "base/posix/unique_fd.h"
 #include "link/system_feed.h"
 
@@ -53,7 +54,7 @@ bool Resolve(const FeedTarget& target, Destination* destination, std::string* er
   destination->socket.Reset(socket(found->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   freeaddrinfo(found);
   if (!destination->socket.Valid()) {
-    *error = "'" + target.Text() + "': " + std::strerror(errno);
+    *error = "'" + target.Text() + "': " + ErrnoText(errno);
     return false;
   }
   return true;
