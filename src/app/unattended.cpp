@@ -42,7 +42,8 @@ Unattended* g_unattended = nullptr;
 }
 
 struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+  // Read only: nothing is lost when the close fails.
+  void operator()(std::FILE* file) const { (void)std::fclose(file); }
 };
 
 // The whole file's text; refuses a file that cannot be read.
