@@ -2,17 +2,19 @@
 # Builds everything and runs every test: the suite, the suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, the
 # fuzz targets for a bounded time, and the performance check; the full run
-# also builds and checks the Debian package, its manual and systemd unit, and
-# the Windows build under wine.
+# also runs clang-tidy over src/, builds and checks the Debian package, its
+# manual and systemd unit, and the Windows build under wine. Both runs check
+# the layering and the format first; the CI builds take warnings as errors.
 #   --quick   the unit tests alone, without the slow and real-time ones
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
+# The CI builds turn warnings in the project's code into errors.
 build() {
   echo "=== $1"
-  cmake --preset "$1" >/dev/null
+  cmake --preset "$1" -DZOL_WERROR=ON >/dev/null
   cmake --build --preset "$1" -j"$jobs"
 }
 
@@ -27,11 +29,14 @@ suite() {
 }
 
 scripts/check-layers.sh
+scripts/check-format.sh
 if [ "${1:-}" = "--quick" ]; then
   build default
   exec ctest --preset default -j"$jobs" -LE "slow|realtime"
 fi
 suite default
+echo "=== tidy"
+scripts/check-tidy.sh build
 echo "=== package"
 scripts/check-package.sh
 scripts/windows-check.sh

@@ -79,11 +79,13 @@ bool IsPortNumber(int number) {
 
 [[noreturn]] void Refuse(const char* text) {
   ConsolePrintf("%s", text);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(0);
 }
 
 [[noreturn]] void RefuseBaud(const char* value) {
   ConsolePrintf("Error, unrecognized ZOL baud rate: %s\n", value);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(0);
 }
 
@@ -92,6 +94,7 @@ bool IsPortNumber(int number) {
                program);
   std::fprintf(stderr, "Example with    CTD: %s -P 1 -B 9600 -p 2 -b 9600\n", program);
   std::fprintf(stderr, "Example without CTD: %s -P 1 -B 9600 -p -1 -b -1\n", program);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(0);
 }
 
@@ -165,6 +168,7 @@ int RunCommandLine(int argc, char** argv, void (*startSampler)()) {
   // '+': options end at the first word that is none, as POSIX has it. A
   // fresh scan each call (optind 0), as tests run more than one line.
   optind = 0;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): start-up, on the main thread alone
   for (int option; (option = getopt(argc, argv, "+P:B:p:b:lv")) != -1;) {
     switch (option) {
       case 'P':
@@ -183,6 +187,7 @@ int RunCommandLine(int argc, char** argv, void (*startSampler)()) {
         ScanPorts();
       case 'v':
         PrintBuildBanner();
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
         std::exit(0);
       default:  // getopt has told what was wrong
         PrintUsage(program);

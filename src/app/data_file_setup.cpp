@@ -10,6 +10,7 @@
 #include "app/sampler_state.h"
 #include "app/unattended.h"
 #include "base/console_out.h"
+#include "base/errno_text.h"
 #include "console/prompts.h"
 #include "files/data_files.h"
 #include "files/line_file.h"
@@ -28,6 +29,7 @@ const char* ModeName(uint16_t mode) {
   const SamplerState& state = State();
   if (state.ctdPort != -1) SerialClose(state.ctdPort);
   SerialClose(state.zolPort);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
 
@@ -68,7 +70,9 @@ void CheckPreviousFiles() {
     if (!CanOpenForReading(file.path)) continue;
     ConsolePrintf("%s %s was found, ", file.kind, file.path);
     AnswerYesNo(&StartAnswers::removePrevious);
-    if (PromptYesNo("should it be REMOVED?", 0) != 0) std::remove(file.path);
+    // A file that stays would take the new run's lines after the old ones.
+    if (PromptYesNo("should it be REMOVED?", 0) != 0 && std::remove(file.path) != 0)
+      ConsolePrintf("\nERROR Removing %s: %s", file.path, ErrnoText(errno).c_str());
     ConsolePrintf("\n");
   }
 }
@@ -98,7 +102,7 @@ void GetConfigInfo() {
   // A full disk must not pass unnoticed: the records are not in the file.
   if (writeError != 0) {
     ConsolePrintf("ERROR Writing Local Data File %s: %s\n", state.datPath,
-                  std::strerror(writeError));
+                  ErrnoText(writeError).c_str());
   }
 }
 

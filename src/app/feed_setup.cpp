@@ -20,6 +20,7 @@ void StartRecordFeed() {
   if (ParseFeedTargets(setting, &targets, &error)) feed = OpenUdpFeed(targets, &error);
   if (feed == nullptr) {
     std::fprintf(stderr, "zolsampler: ZOLSAMPLER_UDP: %s\n", error.c_str());
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
     std::exit(1);
   }
   std::string list;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/cycle_lock.h"
+#include "app/keyboard.h"
 #include "app/sampler_state.h"
 #include "base/clock.h"
 #include "base/console_out.h"
@@ -90,7 +91,9 @@ void InteractiveMode() {
         PauseMs(500);
         return;
       }
-      SerialPutc(port, key & 0xFF);
+      // CTRL+\ is a control event like CTRL+C: the ZOL gets CTRL+C.
+      const int byte = key & 0xFF;
+      SerialPutc(port, byte == kKeyCtrlBackslash ? kKeyCtrlC : byte);
     }
   } catch (const std::system_error&) {
     ConsolePrintf("\nERROR Starting Command Mode\n");

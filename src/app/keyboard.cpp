@@ -94,6 +94,7 @@ int RunKeyboardLoop() {
 }
 
 void KeyboardLoop() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(RunKeyboardLoop());
 }
 

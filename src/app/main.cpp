@@ -11,10 +11,23 @@
 #include "link/serial_service.h"
 #include "link/system_serial.h"
 
+namespace {
+
+int SignalHandlingFailed() {
+  zol::ConsolePrintf("\nERROR Starting Signal Handling, exiting!\n");
+  return EXIT_FAILURE;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // First, before any thread exists: every thread inherits the mask, so only
   // the signal thread ever takes these signals.
-  zol::BlockControlSignals();
+  try {
+    zol::BlockControlSignals();
+  } catch (const std::system_error&) {
+    return SignalHandlingFailed();
+  }
   // Every local time uses the zone, even when the clock set-up is skipped.
   zol::LoadTimeZone();
   zol::InstallSerialService(&zol::SystemSerialService());
@@ -23,8 +36,7 @@ int main(int argc, char** argv) {
   try {
     zol::StartSignalThread();
   } catch (const std::system_error&) {
-    zol::ConsolePrintf("\nERROR Starting Signal Handling, exiting!\n");
-    return EXIT_FAILURE;
+    return SignalHandlingFailed();
   }
   return zol::RunCommandLine(argc, argv, zol::StartSampler);
 }

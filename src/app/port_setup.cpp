@@ -49,6 +49,7 @@ void FatalExit(int status) {
   ConsoleBeep();
   PauseMs(kExitPauseMs);
   ConsoleBeep();
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(status);
 }
 

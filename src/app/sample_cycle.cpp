@@ -7,6 +7,7 @@
 #include "app/sampler_state.h"
 #include "base/clock.h"
 #include "base/console_out.h"
+#include "base/errno_text.h"
 #include "base/local_time.h"
 #include "files/line_file.h"
 #include "link/ctd_link.h"
@@ -62,9 +63,14 @@ bool CloseFile(std::FILE*& file) {
   return stored;
 }
 
+// Why this cycle's log could not be opened (errno), 0 when it was; held
+// with the files under the cycle lock.
+int logOpenError = 0;
+
 void OpenCycleFiles() {
   SamplerState& s = State();
   s.logFile = OpenForAppend(s.logPath);
+  logOpenError = s.logFile == nullptr ? (errno != 0 ? errno : EIO) : 0;
   s.datFile = OpenForAppend(s.datPath);
   if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = OpenForAppend(s.dat2Path);
 }
@@ -199,8 +205,10 @@ void EndCycle() {
     std::fprintf(s.logFile, "%03lu, Next Sample, %s\n", Counter(), next.text);
   // Lines the log lost are on the console; the operator learns the log is
   // incomplete.
-  if (!CloseFile(s.logFile)) {
-    ConsolePrintf("ERROR Writing Log File %s: %s\n", s.logPath, std::strerror(errno));
+  if (logOpenError != 0) {
+    ConsolePrintf("ERROR Opening Log File %s: %s\n", s.logPath, ErrnoText(logOpenError).c_str());
+  } else if (!CloseFile(s.logFile)) {
+    ConsolePrintf("ERROR Writing Log File %s: %s\n", s.logPath, ErrnoText(errno).c_str());
   }
   CloseFile(s.datFile);
   CloseFile(s.dat2File);

@@ -15,7 +15,7 @@ SamplerState& State() {
 void ResetState() {
   SamplerState& state = State();
   for (std::FILE* file : {state.logFile, state.datFile, state.dat2File}) {
-    if (file != nullptr) std::fclose(file);
+    if (file != nullptr) (void)std::fclose(file);  // a reset drops what was not written
   }
   if (state.samplingThread.joinable()) state.samplingThread.detach();
   state = SamplerState{};

@@ -21,6 +21,7 @@ SignalAction ActionForSignal(int signo);
 
 // Blocks the four signals in the calling thread and, through inheritance,
 // in every thread it starts later; ignores SIGPIPE. Call first in main.
+// Throws std::system_error when the mask cannot be set.
 void BlockControlSignals();
 // Starts the thread that takes the four signals. Throws std::system_error.
 void StartSignalThread();

@@ -28,6 +28,7 @@ namespace {
 
 [[noreturn]] void RefuseAnswer(const char* message) {
   ConsolePrintf("%s\n", message);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(0);
 }
 
@@ -76,6 +77,7 @@ void OpenCommunications() {
   ConsolePrintf("%s", message);
   if (s.ctdPort != -1) SerialClose(s.ctdPort);
   SerialClose(s.zolPort);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <variant>
 
+#include "base/errno_text.h"
 #include "console/typed_ahead_keys.h"
 
 namespace zol {
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kAnswersVariable = "ZOLSAMPLER_ANSWERS";
 // An answers file is a dozen short lines; anything this large is not one.
-constexpr size_t kMaxAnswersBytes = 64 * 1024;
+constexpr size_t kMaxAnswersBytes = size_t{64} * 1024;
 
 struct Unattended {
   StartAnswers answers;
@@ -31,16 +32,18 @@ Unattended* g_unattended = nullptr;
 
 [[noreturn]] void RefuseFile(const char* path, int line, const std::string& what) {
   std::fprintf(stderr, "zolsampler: %s:%d: %s\n", path, line, what.c_str());
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
 
 // A file that cannot be read has no line: its faults are on line 0.
 [[noreturn]] void RefuseUnreadable(const char* path, int error) {
-  RefuseFile(path, 0, std::string("cannot be read: ") + std::strerror(error));
+  RefuseFile(path, 0, std::string("cannot be read: ") + ErrnoText(error));
 }
 
 struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+  // Read only: nothing is lost when the close fails.
+  void operator()(std::FILE* file) const { (void)std::fclose(file); }
 };
 
 // The whole file's text; refuses a file that cannot be read.

@@ -1,7 +1,9 @@
 #include "console/prompts.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/clock.h"
@@ -123,14 +125,31 @@ void FormatLocalDate(int64_t seconds, char* out, std::size_t size) {
   if (std::strftime(out, size, "%m/%d/%Y %H:%M:%S", &local) == 0) out[0] = '\0';
 }
 
+// One decimal number after optional blanks, into an int; false when there
+// is none or it is out of range. `at` moves past it.
+bool ScanInt(const char*& at, int* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long wide = std::strtol(at, &end, 10);
+  if (end == at || errno == ERANGE || wide < INT_MIN || wide > INT_MAX) return false;
+  *value = static_cast<int>(wide);
+  at = end;
+  return true;
+}
+
 // Month, day, year, hour, minute and second, each number followed by one
 // separator of any kind. Only a complete answer is taken; a partial one
 // would leave a mix of old and new fields.
 bool ScanDateTime(const char* line, std::tm* time) {
   int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
-  if (std::sscanf(line, "%d%*c%d%*c%d%*c%d%*c%d%*c%d", &month, &day, &year, &hour, &minute,
-                  &second) != 6) {
-    return false;
+  int* const fields[] = {&month, &day, &year, &hour, &minute, &second};
+  const char* at = line;
+  for (int* field : fields) {
+    if (field != fields[0]) {
+      if (*at == '\0') return false;
+      ++at;  // the separator
+    }
+    if (!ScanInt(at, field)) return false;
   }
   // tm counts months from 0 and years from 1900; refuse what would overflow.
   if (month == INT_MIN || year < INT_MIN + 1900) return false;
@@ -165,8 +184,9 @@ int16_t EditLine(char* buf, int16_t capacity) {
     }
     const char key = static_cast<char>(code & 0xFF);
     switch (code & 0xFF) {
-      case 0:  // first code of a function key
-      case 3:  // CTRL+C
+      case 0:   // first code of a function key
+      case 3:   // CTRL+C
+      case 28:  // CTRL+\ (CTRL+BREAK), the other control event
         buf[0] = '\0';
         return EndLine(LineEnd::kAbandoned);
       case 8:  // Backspace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/console_out.h"
+#include "base/errno_text.h"
 
 namespace zol {
 namespace {
@@ -21,6 +22,15 @@ bool ParsePort(std::string_view text, uint16_t* port) {
   if (text.empty() || result.ec != std::errc() || result.ptr != end) return false;
   if (value < 1 || value > 65535) return false;
   *port = static_cast<uint16_t>(value);
+  return true;
+}
+
+// What a host name or address may hold: printable ASCII without blanks or
+// brackets, so that it reaches the resolver whole and reads back the same.
+bool IsHostText(std::string_view host) {
+  for (const char c : host) {
+    if (c <= ' ' || c >= 0x7f || c == '[' || c == ']') return false;
+  }
   return true;
 }
 
@@ -51,6 +61,10 @@ bool ParseOneTarget(std::string_view item, FeedTarget* target, std::string* erro
   }
   if (host.empty()) {
     *error = "'" + shown + "' has no host";
+    return false;
+  }
+  if (!IsHostText(host)) {
+    *error = "'" + shown + "': a host holds no blanks, brackets or control characters";
     return false;
   }
   if (!ParsePort(port, &target->port)) {
@@ -124,7 +138,7 @@ void FeedHealth::Sent(int error) {
   if (failing_) return;
   failing_ = true;
   ConsolePrintf("UDP feed to %s: %s; records are not sent until it works again\n",
-                destination_.c_str(), std::strerror(error));
+                destination_.c_str(), ErrnoText(error).c_str());
 }
 
 }  // namespace zol

@@ -53,7 +53,7 @@ class StopSignals {
       sigaddset(&set, signal);
     sigprocmask(SIG_BLOCK, &set, &previous_);
     fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    signal(SIGPIPE, SIG_IGN);
+    (void)signal(SIGPIPE, SIG_IGN);  // fails only for a signal that does not exist
   }
   ~StopSignals() {
     if (fd_ >= 0) close(fd_);

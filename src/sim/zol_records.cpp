@@ -105,7 +105,7 @@ std::string UtcDateTime(int64_t seconds) {
   std::tm parts{};
   char buffer[32] = "";
   if (gmtime_r(&t, &parts) != nullptr) {
-    std::strftime(buffer, sizeof buffer, "%Y/%m/%d %H:%M:%S", &parts);
+    if (std::strftime(buffer, sizeof buffer, "%Y/%m/%d %H:%M:%S", &parts) == 0) buffer[0] = '\0';
   }
   return buffer;
 }

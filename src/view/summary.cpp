@@ -181,7 +181,7 @@ std::string Sparkline(const std::vector<Bin>& bins) {
     }
     const double mean = bin.sum / static_cast<double>(bin.count);
     const double share = high > low ? (mean - low) / (high - low) : 0.5;
-    level = kLevels[std::clamp(static_cast<int>(share * 7.0 + 0.5), 0, 7)];
+    level = kLevels[std::clamp(static_cast<int>(std::lround(share * 7.0)), 0, 7)];
     line += level;
   }
   return line;

@@ -130,7 +130,8 @@ void WriteTimeAxis(int64_t from, int64_t to, const PlotOptions& options, int plo
   const bool withDate = span > 86400;
   std::fprintf(out, "<g class=\"time-axis\" font-size=\"11\" text-anchor=\"middle\">\n");
   for (int64_t tick = (from + step - 1) / step * step; tick <= to; tick += step) {
-    const double x = kLeft + static_cast<double>(tick - from) / span * options.width;
+    const double x =
+        kLeft + static_cast<double>(tick - from) / static_cast<double>(span) * options.width;
     const std::string text = FormatTime(tick);  // "YYYY/MM/DD hh:mm:ss"
     const std::string label = withDate    ? text.substr(5, 11)
                               : step < 60 ? text.substr(11)

@@ -3,6 +3,7 @@
 // what the files already held stays as it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -69,6 +70,31 @@ TEST_F(FullDiskTest, LogOnAFullDeviceLeavesConsoleAndRecordWhole) {
             std::string::npos)
       << console;
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
+}
+
+TEST_F(FullDiskTest, LogThatCannotBeOpenedIsReportedEveryCycleAndTheRecordIsStored) {
+  const std::string folder = dir.File("a folder");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {{folder, "Is a directory"}, {dir.File("gone/ZOL0042_KIRN.log"), "No such file"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    SetPath(State().logPath, c.path);
+    const std::string report = "ERROR Opening Log File " + c.path + ": " + c.reason;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+      SampleCycle();
+      const std::string console = MaskStamps(rig.console.Take());
+      EXPECT_NE(console.find(", Next Sample, <T>\n\n" + report), std::string::npos) << console;
+      EXPECT_EQ(console.find("ERROR Writing Log File"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(Dat(), std::string(kRecord) + "\n" + kRecord + "\n" + kRecord + "\n" + kRecord + "\n");
+  // An opened log again: no report.
+  SetPath(State().logPath, dir.File("ZOL0042_KIRN.log"));
+  SampleCycle();
+  EXPECT_EQ(rig.console.Take().find("ERROR"), std::string::npos);
 }
 
 TEST_F(FullDiskTest, LogLinesThatDoNotFitAreDroppedWholeAndTheCycleGoesOn) {

@@ -265,8 +265,11 @@ TEST_F(SampleCycleTest, CounterAbove999KeepsAllItsDigits) {
 TEST_F(SampleCycleTest, LogThatCannotBeOpenedLeavesConsoleAndDataFile) {
   SetPath(State().logPath, dir.Path());  // a directory: opening it fails
   SampleCycle();
-  EXPECT_EQ(CountOf(rig.console.Text(), "\n"), 10u);
+  // The cycle's lines, then the report of the lost log.
+  EXPECT_EQ(CountOf(rig.console.Text(), "\n"), 11u);
   EXPECT_NE(rig.console.Text().find("Enter Sleep OK"), std::string::npos);
+  EXPECT_NE(rig.console.Text().find("\nERROR Opening Log File " + dir.Path() + ": "),
+            std::string::npos);
   EXPECT_EQ(Dat(), std::string(kRecord) + "\n");
 }
 

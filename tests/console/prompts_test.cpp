@@ -363,14 +363,21 @@ TEST_F(DateTimeTest, AnswerWithAnySeparators) {
   EXPECT_EQ(t.tm_sec, 0);
 }
 
-TEST_F(DateTimeTest, IncompleteAnswerAsksAgainAndLeavesTheTime) {
-  std::tm t = March5();
-  rig.keys.Push("12/25\r\x03");
-  EXPECT_EQ(PromptDateTime("When", 0, &t), 0);
-  EXPECT_EQ(rig.console.Text(),
-            "When [03/05/2024 06:07:08] ? 12/25\nWhen [03/05/2024 06:07:08] ? ");
-  EXPECT_EQ(t.tm_mon, 2);
-  EXPECT_EQ(t.tm_mday, 5);
+TEST_F(DateTimeTest, IncompleteOrOutOfRangeAnswerAsksAgainAndLeavesTheTime) {
+  for (const std::string answer :
+       {"12/25", "12/25/2024 13:45:", "12/25/99999999999 13:45:00", "12/25/2024 13:45:-2147483649",
+        "2147483648/25/2024 13:45:00", "12/25/2024 13:45:00\x1c"}) {
+    SCOPED_TRACE(answer);
+    std::tm t = March5();
+    const std::string typed = answer.substr(0, answer.find('\x1c'));
+    rig.keys.Push(answer == typed ? answer + "\r\x03" : answer);
+    EXPECT_EQ(PromptDateTime("When", 0, &t), 0);
+    // CTRL+\ abandons the line as CTRL+C does: the answer is never taken.
+    const std::string again = answer == typed ? "\nWhen [03/05/2024 06:07:08] ? " : "";
+    EXPECT_EQ(rig.console.Take(), "When [03/05/2024 06:07:08] ? " + typed + again);
+    EXPECT_EQ(t.tm_mon, 2);
+    EXPECT_EQ(t.tm_mday, 5);
+  }
 }
 
 TEST_F(PromptTest, FlushKeyboardWithNothingWaiting) {

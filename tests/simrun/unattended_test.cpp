@@ -154,8 +154,8 @@ TEST(UnattendedFaultTest, AFaultyFileEndsTheStartBeforeAnythingIsTouched) {
     EXPECT_EQ(ReadFile(dir.File("ZOL0042_KIRN.log")), "old\n");
   }
   // Only a sampling run reads the file.
-  const ProgramResult version = RunProgram(ZOLSAMPLER_EXE, {"zolsampler", "-v"},
-                                           {{"ZOLSAMPLER_ANSWERS", dir.File("none")}});
+  const ProgramResult version =
+      RunProgram(ZOLSAMPLER_EXE, {"zolsampler", "-v"}, {{"ZOLSAMPLER_ANSWERS", dir.File("none")}});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.err, "");
   // The same start with a sound file gets past the check.

@@ -272,18 +272,21 @@ int FakeSerial::WaitRx(int port, int timeoutMs) {
     const int64_t now = clock_.MonotonicMs();
     if (now >= deadline) return 0;
     const int64_t next = p.rx.empty() ? deadline : std::min(deadline, p.rx.front().availableAtMs);
-    if (fakeClock_ != nullptr) {
+    // Bytes sent since the last hand-over (by another thread, or by the
+    // peer itself) reach the peer before this waits: checked under the lock
+    // that Send appends under, so its notification cannot fall between the
+    // check and the wait.
+    if (p.peer && p.sentToPeer != p.sent.size()) {
+      lock.unlock();
+      FlushToPeer(port);
+      lock.lock();
+      continue;
+    }
+    if (fakeClock_ != nullptr && parkEmptyWaits_.load() && p.rx.empty()) {
+      fakeClock_->WaitOn(arrived_, lock, next - now);
+    } else if (fakeClock_ != nullptr) {
       fakeClock_->Advance(next - now);
     } else {
-      // Bytes another thread sent since the last hand-over reach the peer
-      // before this waits: checked under the lock that Send appends under,
-      // so its notification cannot fall between the check and the wait.
-      if (p.peer && p.sentToPeer != p.sent.size()) {
-        lock.unlock();
-        FlushToPeer(port);
-        lock.lock();
-        continue;
-      }
       arrived_.wait_for(lock, std::chrono::milliseconds(next - now));
     }
   }

@@ -11,6 +11,7 @@
 // other clock they block in real time.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -59,6 +60,10 @@ class FakeSerial final : public SerialService {
   // Waits fail with `code` at once (0 restores them): a port gone bad.
   void SetWaitRxError(int port, int code);
   void SetTxError(int port, int code);
+  // With the fake clock holding waits: a wait with nothing on its way lasts
+  // until bytes come or it is cancelled, as a thread parked on the line
+  // does (the pass-through terminal's echo). Off: it ends at its deadline.
+  void ParkEmptyWaits(bool park) { parkEmptyWaits_.store(park); }
   // How many times the program waited for received data on the port.
   int WaitRxCalls(int port);
   void SetVersion(int version, int build);
@@ -116,6 +121,7 @@ class FakeSerial final : public SerialService {
 
   Clock& clock_;
   FakeClock* fakeClock_;
+  std::atomic<bool> parkEmptyWaits_{false};
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::map<int, Port> ports_;

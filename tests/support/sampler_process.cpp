@@ -98,16 +98,33 @@ void SamplerProcess::ReadConsole() {
   for (;;) {
     pollfd fds[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) continue;
-    if (fds[1].revents != 0) return;
+    if (fds[1].revents != 0) break;
     char buf[1024];
     const ssize_t got = read(master_, buf, sizeof buf);
-    if (got <= 0) return;
+    if (got <= 0) break;  // end of file: every slave side is closed
     {
       std::lock_guard lock(mutex_);
       raw_.append(buf, static_cast<size_t>(got));
     }
     grew_.notify_all();
   }
+  {
+    std::lock_guard lock(mutex_);
+    readerEnded_ = true;
+  }
+  grew_.notify_all();
+}
+
+void SamplerProcess::TakeLastOutput() {
+  // With the program gone and our slave side closed, the master reads what
+  // is still queued and then end of file.
+  tcgetattr(slave_, &after_);
+  close(slave_);
+  slave_ = -1;
+  std::unique_lock lock(mutex_);
+  // A program of the test's own forked while the slave was still open could
+  // hold it; the bound keeps such a test from hanging here.
+  grew_.wait_for(lock, std::chrono::seconds(10), [this] { return readerEnded_; });
 }
 
 bool SamplerProcess::Expect(const std::string& text, int timeoutMs) {
@@ -149,13 +166,13 @@ int SamplerProcess::Wait(int timeoutMs) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
       pid_ = -1;
+      TakeLastOutput();
       return -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   pid_ = -1;
-  // Let the reader take what the program wrote last.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  TakeLastOutput();
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -165,6 +182,7 @@ std::string SamplerProcess::Console() {
 }
 
 termios SamplerProcess::SettingsNow() const {
+  if (slave_ < 0) return after_;
   termios now{};
   tcgetattr(slave_, &now);
   return now;

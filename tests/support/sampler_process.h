@@ -42,18 +42,23 @@ class SamplerProcess {
   // The program's process id while it runs (-1 once it has been waited for).
   pid_t Pid() const { return pid_; }
 
-  // The terminal's settings when the program started, and now.
+  // The terminal's settings when the program started, and now (once it was
+  // waited for: as it left them).
   const termios& SettingsBefore() const { return before_; }
   termios SettingsNow() const;
 
  private:
   void ReadConsole();
+  // Closes this side's slave and waits until the reader reached end of file.
+  void TakeLastOutput();
 
   std::atomic<pid_t> pid_{-1};  // Signal may come from an instrument double's thread
   int master_ = -1;
   int slave_ = -1;
   int stopPipe_[2] = {-1, -1};
   termios before_{};
+  termios after_{};
+  bool readerEnded_ = false;
   std::mutex mutex_;
   std::condition_variable grew_;
   std::string raw_;

@@ -9,19 +9,26 @@
 
 namespace zol::test {
 
+// Makes a fresh directory `<prefix>XXXXXX` in the system's temporary folder
+// (TMPDIR when set) and gives its path; empty when it could not.
+inline std::string MakeTempDir(const char* prefix) {
+  std::error_code failed;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(failed);
+  if (failed) return {};
+  std::string pattern = (base / (std::string(prefix) + "XXXXXX")).string();
+#ifdef _WIN32
+  if (_mktemp_s(pattern.data(), pattern.size() + 1) == 0 &&
+      std::filesystem::create_directory(pattern, failed))
+    return pattern;
+#else
+  if (mkdtemp(pattern.data()) != nullptr) return pattern;
+#endif
+  return {};
+}
+
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zoltest.XXXXXX").string();
-#ifdef _WIN32
-    std::error_code failed;
-    if (_mktemp_s(pattern.data(), pattern.size() + 1) == 0 &&
-        std::filesystem::create_directory(pattern, failed))
-      path_ = pattern;
-#else
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-#endif
-  }
+  TempDir() : path_(MakeTempDir("zoltest.")) {}
   ~TempDir() {
     std::error_code ignored;
     if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
@@ -29,12 +36,8 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  const std::string& Path() const {
-    return path_;
-  }
-  std::string File(const std::string& name) const {
-    return path_ + "/" + name;
-  }
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;

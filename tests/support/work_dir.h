@@ -11,13 +11,14 @@
 #include <iterator>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace zol::test {
 
 class WorkDir {
  public:
   WorkDir() {
-    char pattern[] = "/tmp/zolwork.XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = pattern;
+    path_ = MakeTempDir("zolwork.");
     char here[PATH_MAX];
     if (getcwd(here, sizeof here) != nullptr) previous_ = here;
     if (!path_.empty() && chdir(path_.c_str()) != 0) path_.clear();

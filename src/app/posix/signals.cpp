@@ -2,7 +2,9 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 #include "app/signal_kinds.h"
@@ -43,8 +45,10 @@ void DropConsole() {
 
 void BlockControlSignals() {
   const sigset_t set = ControlSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  if (const int failed = pthread_sigmask(SIG_BLOCK, &set, nullptr); failed != 0)
+    throw std::system_error(failed, std::generic_category(), "pthread_sigmask");
+  if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+    throw std::system_error(errno, std::generic_category(), "signal");
 }
 
 void StartSignalThread() {

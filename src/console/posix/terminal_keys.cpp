@@ -51,6 +51,15 @@ struct sigaction g_previousActions[kCrashSignalCount];
 // main thread has overflowed its stack.
 alignas(16) char g_crashStack[64 * 1024];
 
+// tcsetattr, again when a signal cut it short; 0 or -1 with errno.
+int SetTerminal(int fd, const termios& settings) {
+  int result;
+  do {
+    result = tcsetattr(fd, TCSANOW, &settings);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
 termios KeyAtATime(const termios& original) {
   termios raw = original;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
@@ -68,7 +77,7 @@ void OnCrashSignal(int signal) {
   for (int i = 0; i < kCrashSignalCount; ++i) {
     if (kCrashSignals[i] == signal) sigaction(signal, &g_previousActions[i], nullptr);
   }
-  raise(signal);
+  (void)raise(signal);  // nothing is left to do when even this fails
   errno = savedErrno;
 }
 
@@ -108,7 +117,7 @@ RawTerminal::RawTerminal(int fd) {
   g_haveSaved.store(true);
   // Switched at once (TCSANOW), so that keys typed ahead are kept.
   const termios raw = KeyAtATime(original);
-  if (tcsetattr(fd, TCSANOW, &raw) != 0) {
+  if (SetTerminal(fd, raw) != 0) {
     g_haveSaved.store(false);
     return;
   }
@@ -128,9 +137,10 @@ void RestoreTerminal() {
   sigset_t previous;
   sigemptyset(&ttou);
   sigaddset(&ttou, SIGTTOU);
-  pthread_sigmask(SIG_BLOCK, &ttou, &previous);
-  tcsetattr(g_savedFd, TCSANOW, &g_savedSettings);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  const bool masked = pthread_sigmask(SIG_BLOCK, &ttou, &previous) == 0;
+  // Nobody is left to tell when this fails: the process is ending.
+  [[maybe_unused]] const int restored = SetTerminal(g_savedFd, g_savedSettings);
+  if (masked) pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   errno = savedErrno;
 }
 
@@ -252,7 +262,9 @@ void InstallStdinKeys() {
   static std::once_flag once;
   std::call_once(once, [] {
     KeySource& keys = StdinKeySource();
-    std::atexit(RestoreTerminalAtExit);
+    // Fails only past the 32 handlers the C library always takes; the
+    // program registers two.
+    (void)std::atexit(RestoreTerminalAtExit);
     InstallCrashHandlers();
     InstallKeySource(&keys);
   });

@@ -15,7 +15,7 @@ namespace zol {
 namespace {
 
 // A longer run without a line end is written as it stands rather than held.
-constexpr size_t kMaxPendingBytes = 64 * 1024;
+constexpr size_t kMaxPendingBytes = size_t{64} * 1024;
 
 struct LineFile {
   UniqueFd fd;
@@ -96,8 +96,13 @@ std::FILE* OpenLineFile(const char* path) {
     return nullptr;
   }
   // Each fprintf reaches the cookie at once, so a line is never held back
-  // in a stdio buffer when the process dies.
-  std::setvbuf(stream, nullptr, _IONBF, 0);
+  // in a stdio buffer when the process dies; a stream that would hold lines
+  // back is no line file.
+  if (std::setvbuf(stream, nullptr, _IONBF, 0) != 0) {
+    (void)std::fclose(stream);  // closes the descriptor; nothing was written
+    errno = EIO;
+    return nullptr;
+  }
   return stream;
 }
 

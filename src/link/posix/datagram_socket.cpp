@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "base/posix/unique_fd.h"
 
 namespace zol {
@@ -47,7 +48,7 @@ std::unique_ptr<DatagramSocket> OpenDatagramSocket(const FeedTarget& target, std
   UniqueFd socket(::socket(found->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   std::unique_ptr<DatagramSocket> opened;
   if (socket.Valid()) opened = std::make_unique<UdpSocket>(std::move(socket), *found);
-  if (!opened) *error = "'" + target.Text() + "': " + std::strerror(errno);
+  if (!opened) *error = "'" + target.Text() + "': " + ErrnoText(errno);
   freeaddrinfo(found);
   return opened;
 }

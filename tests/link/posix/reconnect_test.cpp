@@ -15,6 +15,7 @@
 #include "link/posix/termios_serial.h"
 #include "support/pty_pair.h"
 #include "support/serial_receive.h"
+#include "support/temp_dir.h"
 
 namespace zol::test {
 namespace {
@@ -28,8 +29,8 @@ int64_t ThreadCpuMs() {
 class ReconnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zol-replug-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = MakeTempDir("zol-replug-");
+    ASSERT_FALSE(dir_.empty());
     link_ = dir_ + "/com1";
     PointAt(*first);
     setenv("ZOLSAMPLER_COM1", link_.c_str(), 1);

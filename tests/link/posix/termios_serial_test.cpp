@@ -20,6 +20,7 @@
 #include "link/posix/serial_device.h"
 #include "support/pty_pair.h"
 #include "support/serial_receive.h"
+#include "support/temp_dir.h"
 
 namespace zol::test {
 namespace {
@@ -44,10 +45,8 @@ class TermiosSerialTest : public ::testing::Test {
   }
   // A fresh directory for files the test makes.
   std::string Scratch() {
-    if (scratch_.empty()) {
-      char pattern[] = "/tmp/zol-serial-XXXXXX";
-      scratch_ = mkdtemp(pattern);
-    }
+    if (scratch_.empty()) scratch_ = MakeTempDir("zol-serial-");
+    EXPECT_FALSE(scratch_.empty());
     return scratch_;
   }
   int OpenAt(int port, int baud) {
