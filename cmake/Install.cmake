@@ -27,6 +27,12 @@ set(ZOL_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
 install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolsampler@.service
   DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
 
+# The unit's static user and group (created by the package's postinst).
+set(ZOL_SYSUSERS_DIR lib/sysusers.d CACHE STRING
+  "Where the sysusers.d file goes, relative to the installation prefix")
+install(FILES ${CMAKE_SOURCE_DIR}/dist/sysusers/zolsampler.conf
+  DESTINATION ${ZOL_SYSUSERS_DIR})
+
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/dist/examples/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

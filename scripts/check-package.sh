@@ -5,6 +5,8 @@
 # with systemd-analyze verify, and the unit's command line with the example
 # files against the simulator. Exits non-zero on the first fault.
 #   --keep   leave the scratch directory (its path is printed)
+# With ZOL_PACKAGE_DIR set, the checked .deb is copied there (the service
+# check, scripts/check-service.sh, installs it).
 set -eu
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
@@ -77,6 +79,7 @@ check_contents() {
   dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's#^\./#/#' >"$scratch/contents"
   for path in /usr/bin/zolsampler /usr/bin/zolsim /usr/bin/zolview \
     /usr/lib/systemd/system/zolsampler@.service \
+    /usr/lib/sysusers.d/zolsampler.conf \
     /usr/share/doc/zolsampler/README.md \
     /usr/share/doc/zolsampler/examples/zol42.answers \
     /usr/share/doc/zolsampler/examples/zol42.env \
@@ -147,4 +150,9 @@ check_programs
 check_manual
 check_unit
 check_unattended_start
+if [ -n "${ZOL_PACKAGE_DIR:-}" ]; then
+  mkdir -p "$ZOL_PACKAGE_DIR"
+  cp "$deb" "$ZOL_PACKAGE_DIR/"
+  echo "check-package: $(basename "$deb") copied to $ZOL_PACKAGE_DIR"
+fi
 echo "check-package: all checks passed"

@@ -38,7 +38,11 @@ suite default
 echo "=== tidy"
 scripts/check-tidy.sh build
 echo "=== package"
-scripts/check-package.sh
+package_dir=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-deb.XXXXXX")
+ZOL_PACKAGE_DIR=$package_dir scripts/check-package.sh
+echo "=== service"
+ZOL_PACKAGE_DIR=$package_dir scripts/check-service.sh
+rm -rf "$package_dir"
 scripts/windows-check.sh
 suite asan
 suite tsan

@@ -9,6 +9,7 @@
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
 #include "app/sampling_thread.h"
+#include "app/service_watch.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
 #include "base/clock.h"
@@ -65,6 +66,7 @@ void ForceSample() {
 int RunStopSequence(const char* heading) {
   SamplerState& s = State();
   ConsolePrintf("%s\n", heading);
+  ServiceStopping();
   if (s.stopEvent) s.stopEvent->Set();
   const unsigned long exitCode = JoinSamplingThread();
   ConsolePrintf("Thread Exit Code = %lu\n", exitCode);

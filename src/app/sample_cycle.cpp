@@ -30,9 +30,16 @@ const char* ModeName(uint16_t mode) {
   return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
 }
 
+// What the running cycle has achieved so far (the caller holds the cycle
+// lock).
+CycleOutcome g_outcome;
+
 // "<count>, <step>, <local time>" on the console; the log gets `logStep`
 // in its place, or nothing when `logStep` is null.
 void WriteStepLine(const char* consoleStep, const char* logStep, int64_t stamp) {
+  if (g_outcome.firstError.empty() && logStep != nullptr &&
+      std::strstr(logStep, " ERROR") != nullptr)
+    g_outcome.firstError = logStep;
   const CtimeText time = FormatCtime(stamp);
   ConsolePrintf("%03lu, %s, %s", Counter(), consoleStep, time.text);
   std::FILE* log = State().logFile;
@@ -156,6 +163,7 @@ void FetchSample(std::FILE*& file, const char* path) {
   // disk even when the program dies right after.
   const bool stored = StoreRecord(file, s.replyBuffer);
   LogStep("Send Sample OK");
+  if (stored) ++g_outcome.recordsStored;
   ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
   // A record that reached no file is reported, never lost silently.
   if (!stored) LogStep("Store Sample ERROR");
@@ -221,8 +229,9 @@ void LogStep(const char* step) {
   WriteStepLine(step, step, State().nowTime);
 }
 
-void SampleCycle() {
+CycleOutcome SampleCycle() {
   SamplerState& s = State();
+  g_outcome = CycleOutcome();
   OpenCycleFiles();
   ++s.sampleCount;
   WriteWakingLine();
@@ -235,6 +244,7 @@ void SampleCycle() {
     if (TakeFirstSample()) TakePumpSample();
   }
   EndCycle();
+  return g_outcome;
 }
 
 }  // namespace zol

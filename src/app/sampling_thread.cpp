@@ -8,6 +8,7 @@
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
 #include "app/schedule.h"
+#include "app/service_watch.h"
 #include "app/stop_event.h"
 #include "base/clock.h"
 #include "base/console_out.h"
@@ -40,7 +41,9 @@ int64_t RunScheduledCycle() {
   std::lock_guard lock(TheCycleLock());
   s.nowTime = WallNow();
   s.nextSampleTime = s.nowTime + PeriodSeconds(s.sampleRate);
-  SampleCycle();
+  ScheduledCycleBegins();
+  const CycleOutcome outcome = SampleCycle();
+  ScheduledCycleEnded(s.sampleCount, outcome, s.nextSampleTime);
   s.nowTime = WallNow();
   return WaitAfterCycleMs(s.nextSampleTime, s.nowTime, s.sampleRate);
 }

@@ -16,6 +16,7 @@
 #include "app/port_setup.h"
 #include "app/sampler_state.h"
 #include "app/sampling_thread.h"
+#include "app/service_watch.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
 #include "app/unattended.h"
@@ -147,6 +148,7 @@ void StartSampler() {
   // Every answer is checked before a port is opened or a file touched.
   LoadStartAnswers();
   StartRecordFeed();
+  LoadServiceSettings();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();
@@ -168,6 +170,7 @@ void StartSampler() {
   ConsolePrintf("\n*** Starting Sample Thread ( Type CTRL+H for help )***\n");
   GetSyncMinute();
   StartSampling();
+  ServiceReady();
   KeyboardLoop();
 }
 

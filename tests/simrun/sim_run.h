@@ -215,7 +215,8 @@ class SimRunTest : public ::testing::Test {
     const std::vector<std::string> ports = setup_.withCtd
                                                ? std::vector<std::string>{"-p", "2", "-b", "9600"}
                                                : std::vector<std::string>{"-p", "-1", "-b", "-1"};
-    std::vector<std::string> args = {ZOLSAMPLER_EXE, "-P", "1", "-B", "9600"};
+    std::vector<std::string> args = runAs;
+    args.insert(args.end(), {ZOLSAMPLER_EXE, "-P", "1", "-B", "9600"});
     args.insert(args.end(), ports.begin(), ports.end());
     std::map<std::string, std::string> env = {
         {"ZOLSAMPLER_COM1", ZolLink()}, {"ZOLSAMPLER_COM2", CtdLink()}, {"TZ", "UTC"}};
@@ -240,7 +241,11 @@ class SimRunTest : public ::testing::Test {
     }
     if (setup.mode == 2) simArgs.insert(simArgs.end(), {"--kind", "PADO"});
     simArgs.insert(simArgs.end(), setup.simOptions.begin(), setup.simOptions.end());
-    sim = std::make_unique<sim::test::ChildProcess>(ZOLSIM_EXE, simArgs);
+    if (!runAs.empty()) {
+      simArgs.insert(simArgs.begin(), ZOLSIM_EXE);
+      simArgs.insert(simArgs.begin(), runAs.begin() + 1, runAs.end());
+    }
+    sim = std::make_unique<sim::test::ChildProcess>(runAs.empty() ? ZOLSIM_EXE : runAs[0], simArgs);
     if (!sim->Started() || sim->ReadLine(kSimStartMs) != "ZOLSAMPLER_COM1=" + ZolLink())
       return false;
     return !setup.withCtd || sim->ReadLine(kSimStartMs) == "ZOLSAMPLER_COM2=" + CtdLink();
@@ -350,6 +355,8 @@ class SimRunTest : public ::testing::Test {
   TempDir dir;
   // The sampler's environment beyond its ports and zone.
   std::map<std::string, std::string> samplerEnv;
+  // A command both programs run under (a change of user), none when empty.
+  std::vector<std::string> runAs;
   RunSetup setup_;
   bool simStopsAlone_ = true;
   std::unique_ptr<SamplerProcess> app;

@@ -85,21 +85,19 @@ bool IsDeviceGone(int osError) {
   return osError == EIO || osError == ENXIO || osError == ENODEV || osError == EPIPE;
 }
 
-SerialDevice::~SerialDevice() {
-  if (fd_.Valid()) ::ioctl(fd_.Get(), TIOCNXCL);
-}
-
 DeviceOpenResult OpenSerialDevice(const std::string& path, const LineSettings& settings) {
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return Failure(OpenErrorCode(errno), errno);
   if (::isatty(fd.Get()) == 0) return Failure(kSerialCannotOpen, ENOTTY);
   // Nothing may change on a device that someone else holds, so the lock
-  // comes before any setting.
+  // comes before any setting. The advisory lock is the whole exclusive hold:
+  // it dies with its owner, whereas the terminal's own exclusive mode
+  // (TIOCEXCL) outlives a killed owner on a pseudo-terminal and then locks
+  // out every unprivileged restart.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     return Failure(error == EWOULDBLOCK ? kSerialAlreadyOpen : kSerialSystemError, error);
   }
-  ::ioctl(fd.Get(), TIOCEXCL);
   auto device = std::make_unique<SerialDevice>(std::move(fd));
   if (!HasUart(path, device->Fd())) return Failure(kSerialNoHardware, ENXIO);
   int osError = 0;

@@ -15,12 +15,11 @@ namespace zol {
 // ZOLSAMPLER_COM<port+1> when it is set and not empty, else /dev/ttyS<port>.
 std::string SerialDevicePath(int port);
 
-// An open device held by this process alone. Dropping it ends the exclusive
-// mode, releases the lock and closes the descriptor.
+// An open device held by this process alone through an advisory lock that
+// ends with the descriptor (or with the process, however it dies).
 class SerialDevice {
  public:
   explicit SerialDevice(UniqueFd fd) : fd_(std::move(fd)) {}
-  ~SerialDevice();
   SerialDevice(const SerialDevice&) = delete;
   SerialDevice& operator=(const SerialDevice&) = delete;
 
@@ -37,8 +36,8 @@ struct DeviceOpenResult {
 };
 
 // Opens `path` without blocking and without becoming its controlling
-// terminal, takes it exclusively (a device held by anyone else is left
-// untouched) and applies `settings`.
+// terminal, takes its advisory lock (a device another sampler holds is left
+// untouched and reported as already open) and applies `settings`.
 DeviceOpenResult OpenSerialDevice(const std::string& path, const LineSettings& settings);
 
 // Raw mode, the frame and (when set) the speed: 0, or an error code with
