@@ -134,7 +134,7 @@ class PtyConsole:
             return True
         try:
             chunk = os.read(self.fd, 4096)
-        except OSError:  # the program has gone: its side of the terminal closed
+        except OSError:  # the terminal is gone
             chunk = b""
         self.raw += chunk
         return bool(chunk)
