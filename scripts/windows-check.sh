@@ -5,7 +5,8 @@
 # build's simulator, linked as COM1 and COM2) with the console on pipes:
 # a run with CTD and pump sample next to the Linux build's run of the same
 # seed (their data files compared), a run without CTD, a missing port, and
-# the ZOL's port taken away and brought back (reopened by the service).
+# the ZOL's port taken away and brought back (reopened by the service);
+# then the keys typed on a console rather than a pipe.
 #   --idle   also measures the CPU used while a measurement is awaited
 set -eu
 cd "$(dirname "$0")/.."
@@ -82,6 +83,9 @@ e2e --sampler - --links - --work "$work/windows" --compare "$work/linux" compare
 windows_e2e --work "$work/windows" no-ctd
 windows_e2e --work "$work/windows" missing-port
 windows_e2e --work "$work/windows" unplug
+# On wine's own console (a pseudo-terminal): Backspace, a cursor key, CTRL+Z.
+python3 tests/windows/console_keys_run.py --sampler "wine $root/build-windows/zolsampler.exe" \
+  --links "$dev" --zolsim build/src/sim/zolsim --work "$work/windows"
 if [ "${1:-}" = "--idle" ]; then
   e2e --sampler "$root/build/zolsampler" --links "$work/links" --work "$work/linux" idle
   windows_e2e --work "$work/windows" idle
