@@ -1,11 +1,14 @@
 // zolview: the sampler's data files as a summary, as CSV, or as a plot.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "view/check.h"
 #include "view/csv_writer.h"
+#include "view/standard_output.h"
 #include "view/summary.h"
 #include "view/svg_plot.h"
 
@@ -14,7 +17,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: zolview FILE...                          summary of each data file\n"
     "       zolview --csv FILE...                    records as CSV on standard output\n"
-    "       zolview --plot COLUMN[,COLUMN...] -o PLOT.svg FILE...   SVG time series\n";
+    "       zolview --plot COLUMN[,COLUMN...] -o PLOT.svg FILE...   SVG time series\n"
+    "       zolview --check [--warn MINUTES] [--crit MINUTES] FILE...   for monitoring\n";
 
 enum class Mode { kSummary, kCsv, kPlot };
 
@@ -68,8 +72,22 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// --check before any "--": the check reads its own words and exit statuses.
+bool IsCheck(int argc, char** argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--check") == 0) return true;
+  }
+  return false;
+}
+
+int64_t SystemSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 int Plot(const Options& options) {
-  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(options.output.c_str(), "w"));
+  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(options.output.c_str(), "wb"));
   if (!out) {
     std::fprintf(stderr, "zolview: %s: %s\n", options.output.c_str(), std::strerror(errno));
     return 1;
@@ -84,10 +102,14 @@ int Plot(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zol::view::PrepareStandardOutput();
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (IsCheck(argc, argv))
+    return zol::view::RunCheck(std::vector<std::string>(argv + 1, argv + argc), SystemSeconds,
+                               stdout, stderr);
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fputs(kUsage, stderr);
