@@ -26,6 +26,10 @@ set(ZOL_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
   "Where the systemd unit goes, relative to the installation prefix")
 install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolsampler@.service
   DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
+# The freshness check of an instance's data files and its timer (zolview(1)).
+install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolview-check@.service
+  ${CMAKE_SOURCE_DIR}/dist/systemd/zolview-check@.timer
+  DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
 
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/dist/examples/

@@ -4,7 +4,8 @@
 # linked as COM1, then runs the .exe end to end against zolsim (the Linux
 # build's simulator, linked as COM1 and COM2) with the console on pipes:
 # a run with CTD and pump sample next to the Linux build's run of the same
-# seed (their data files compared), a run without CTD and a missing port.
+# seed (their data files compared), a run without CTD and a missing port;
+# then zolview.exe next to the Linux zolview (scripts/windows-view-check.sh).
 #   --idle   also measures the CPU used while a measurement is awaited
 set -eu
 cd "$(dirname "$0")/.."
@@ -84,5 +85,6 @@ if [ "${1:-}" = "--idle" ]; then
   e2e --sampler "$root/build/zolsampler" --links "$work/links" --work "$work/linux" idle
   windows_e2e --work "$work/windows" idle
 fi
+sh scripts/windows-view-check.sh
 rm -rf "$work"
 echo "=== windows: passed"
