@@ -2,7 +2,8 @@
 # zolview.exe under wine next to the Linux build's zolview on the same files:
 # the committed KIRN file (LF and CR LF) and a file stamped just now. The
 # summary, the CSV and the check must match (a CR before each LF allowed;
-# the check's ages, read from two clocks, masked), and so the exit statuses.
+# the check's ages, read from two clocks, masked), and so the exit statuses;
+# the plot's SVG must be the same bytes.
 # Run from scripts/windows-check.sh, whose wine prefix and server it uses,
 # or alone.
 set -eu
@@ -56,13 +57,22 @@ compare() {
     failed=1
   fi
 }
-ages='s/record [0-9]* min/record N min/g; s/age=-*[0-9]*s/age=Ns/g'
+ages="s/record [0-9]* min/record N min/g; s/age\('*\)=-*[0-9]*s/age\1=Ns/g"
 compare summary "" ZOL0042_KIRN.dat ZOL0042_KIRN_crlf.dat ZOL0042_PADO.dat
 compare csv "" --csv ZOL0042_KIRN.dat ZOL0042_KIRN_crlf.dat
 compare check-old "$ages" --check ZOL0042_KIRN.dat ZOL0042_KIRN_crlf.dat
 compare check-fresh "$ages" --check --warn 30 ZOL0042_PADO.dat
 compare check-usage "" --check --warn 9 --crit 5 ZOL0042_PADO.dat
 compare check-missing "s/gone.dat: .*/gone.dat: (the system's text)/" --check gone.dat
+columns="KIRN NITRATE,CTD TEMP"
+"$linux" --plot "$columns" -o linux.svg ZOL0042_KIRN.dat
+wine "$windows" --plot "$columns" -o windows.svg ZOL0042_KIRN.dat </dev/null >/dev/null 2>&1 || true
+if cmp -s linux.svg windows.svg; then
+  echo "same plot"
+else
+  echo "DIFFERENT plot"
+  failed=1
+fi
 # The CSV is the same bytes, its CR LF included.
 if ! cmp -s linux.csv windows.csv; then
   echo "DIFFERENT csv bytes"
