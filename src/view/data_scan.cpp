@@ -39,6 +39,9 @@ void Count(LineKind kind, bool afterConfig, LineCounts& counts) {
     case LineKind::kUnlabeled:
       ++counts.unlabeled;
       break;
+    case LineKind::kStray:
+      ++counts.stray;
+      break;
   }
 }
 

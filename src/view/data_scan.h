@@ -24,10 +24,13 @@ struct LineCounts {
   uint64_t cut = 0;
   uint64_t badTime = 0;
   uint64_t unlabeled = 0;
+  uint64_t stray = 0;
   uint64_t unfinished = 0;  // a last line still without its line end
   uint64_t crlf = 0;        // lines ended by CR LF
 
-  uint64_t Rejected() const { return binary + tooLong + cut + badTime + unlabeled + unfinished; }
+  uint64_t Rejected() const {
+    return binary + tooLong + cut + badTime + unlabeled + stray + unfinished;
+  }
 };
 
 struct ScanResult {

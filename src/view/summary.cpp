@@ -31,9 +31,12 @@ void PrintCounts(const ScanResult& scan, std::FILE* out) {
       static_cast<unsigned long long>(c.badTime), static_cast<unsigned long long>(c.unfinished));
   if (c.unlabeled > 0)
     std::fprintf(out, ", %llu of unknown layout", static_cast<unsigned long long>(c.unlabeled));
+  if (c.stray > 0)
+    std::fprintf(out, ", %llu neither record nor configuration",
+                 static_cast<unsigned long long>(c.stray));
   std::fprintf(out, "\n");
-  const uint64_t lines =
-      c.records + c.configLines + c.header + c.blank + c.cut + c.badTime + c.unlabeled + c.binary;
+  const uint64_t lines = c.records + c.configLines + c.header + c.blank + c.cut + c.badTime +
+                         c.unlabeled + c.stray + c.binary;
   const char* ends = c.crlf == 0 ? "LF" : c.crlf >= lines ? "CR LF" : "mixed LF and CR LF";
   if (lines > 0) std::fprintf(out, "  line ends         %s\n", ends);
 }
