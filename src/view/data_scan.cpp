@@ -47,7 +47,8 @@ void Count(LineKind kind, bool afterConfig, LineCounts& counts) {
 
 }  // namespace
 
-ScanResult ScanFile(const std::string& path, const RecordSink& sink, uint64_t byteLimit) {
+ScanResult ScanFile(const std::string& path, const RecordSink& sink, uint64_t byteLimit,
+                    const ConfigSink& config) {
   ScanResult result;
   LineReader reader(path, byteLimit, kMaxHeldLine);
   result.opened = reader.IsOpen();
@@ -74,6 +75,7 @@ ScanResult ScanFile(const std::string& path, const RecordSink& sink, uint64_t by
     const Layout* layout = result.layout ? &*result.layout : (fromName ? &*fromName : nullptr);
     ClassifyLine(text, layout, parsed);
     Count(parsed.kind, afterConfig, result.counts);
+    if (parsed.kind == LineKind::kConfig && config) config(text, !afterConfig);
     afterConfig = parsed.kind == LineKind::kConfig;
     if (parsed.kind == LineKind::kRecord) sink(*layout, parsed);
   }

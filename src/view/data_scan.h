@@ -42,10 +42,13 @@ struct ScanResult {
 };
 
 using RecordSink = std::function<void(const Layout&, const ParsedLine&)>;
+// A configuration line, and whether it starts a block (one start).
+using ConfigSink = std::function<void(std::string_view, bool)>;
 
 // Reads `path` up to `byteLimit` bytes. A record is handed to `sink` with
 // its fields and time and the layout it was read with.
 ScanResult ScanFile(const std::string& path, const RecordSink& sink,
-                    uint64_t byteLimit = std::numeric_limits<uint64_t>::max());
+                    uint64_t byteLimit = std::numeric_limits<uint64_t>::max(),
+                    const ConfigSink& config = nullptr);
 
 }  // namespace zol::view
