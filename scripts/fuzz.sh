@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 # LeakSanitizer needs ptrace, which containers often forbid; ASan and UBSan stay on.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-for target in read_line ctd_echo clock_replies parse_ctd prompts view_records; do
+for target in read_line ctd_echo clock_replies parse_ctd prompts view_records view_meta; do
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
   echo "fuzz_$target: ${seconds}s"

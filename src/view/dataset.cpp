@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "view/data_scan.h"
@@ -70,14 +71,7 @@ class Exporter {
     BuildSchema();
     std::string error;
     if (!writer_.Begin(schema_, error)) return Fail(error);
-    for (FileFirstPass& file : files_) {
-      if (!Wanted(file)) continue;
-      ScanFile(
-          file.path,
-          [&](const Layout&, const ParsedLine& record) { AddRow(record, IsPumpFile(file.path)); },
-          file.scan.bytes);
-      if (!Flush(false, error)) return Fail(error);
-    }
+    if (!Merge(error)) return Fail(error);
     for (Slot& slot : slots_) {
       if (slot.test) SetFlag(slot, chunk_.rows - 1, slot.test->Finish());
     }
@@ -145,6 +139,35 @@ class Exporter {
         files_.begin(), files_.end(),
         [](const FileFirstPass& a, const FileFirstPass& b) { return a.first < b.first; });
     return true;
+  }
+
+  // The records of all files in time order: each file is read in step with
+  // the others, the earliest record first (the file given first on a tie).
+  bool Merge(std::string& error) {
+    struct Source {
+      std::unique_ptr<RecordCursor> cursor;
+      const ParsedLine* record;
+      bool pump;
+    };
+    std::vector<Source> sources;
+    for (const FileFirstPass& file : files_) {
+      if (!Wanted(file)) continue;
+      auto cursor = std::make_unique<RecordCursor>(file.path, file.scan.bytes);
+      const ParsedLine* first = cursor->Next();
+      sources.push_back({std::move(cursor), first, IsPumpFile(file.path)});
+    }
+    for (;;) {
+      Source* next = nullptr;
+      for (Source& source : sources) {
+        if (source.record != nullptr &&
+            (next == nullptr || source.record->time < next->record->time))
+          next = &source;
+      }
+      if (next == nullptr) return true;
+      AddRow(*next->record, next->pump);
+      next->record = next->cursor->Next();
+      if (!Flush(false, error)) return false;
+    }
   }
 
   void AddVariable(Variable variable) { schema_.variables.push_back(std::move(variable)); }

@@ -96,10 +96,10 @@ std::string ParseLine(std::string_view line, Meta& meta) {
   if (IsDerivedGlobal(key)) return "\"" + std::string(key) + "\" is written from the data";
   if (key == "latitude" || key == "longitude") {
     const std::optional<double> number = ParseNumber(value);
-    const double limit = key == "latitude" ? 90.0 : 180.0;
+    const int limit = key == "latitude" ? 90 : 180;
     if (!number || *number < -limit || *number > limit)
-      return std::string(key) + " needs degrees from " + std::to_string(-limit).substr(0, 4) +
-             " to " + std::to_string(limit).substr(0, 3);
+      return std::string(key) + " needs degrees from " + std::to_string(-limit) + " to " +
+             std::to_string(limit);
     (key == "latitude" ? meta.latitude : meta.longitude) = number;
     return "";
   }
