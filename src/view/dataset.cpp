@@ -1,6 +1,7 @@
 #include "view/dataset.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>

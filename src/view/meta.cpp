@@ -1,5 +1,6 @@
 #include "view/meta.h"
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
