@@ -306,10 +306,14 @@ class Exporter {
     const bool written = writer_.Write(chunk_, error);
     chunk_.rows = held;
     if (!written) return false;
-    for (auto& values : chunk_.numbers)
-      values.erase(values.begin(), values.end() - static_cast<long>(keep));
-    for (auto& values : chunk_.texts)
-      values.erase(values.begin(), values.end() - static_cast<long>(keep));
+    // A variable fills either its numbers or its texts; the other stays empty.
+    const auto keepLast = [keep](auto& columns) {
+      for (auto& values : columns) {
+        if (values.size() > keep) values.erase(values.begin(), values.end() - keep);
+      }
+    };
+    keepLast(chunk_.numbers);
+    keepLast(chunk_.texts);
     chunk_.rows = keep;
     return true;
   }

@@ -2,16 +2,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "view/dataset.h"
 #include "view/meta.h"
 #include "view/qc.h"
+#include "view/summary.h"
 
 namespace zol::view {
 namespace {
+
+using zol::test::TempDir;
 
 TEST(ViewMeta, ReadsGlobalsColumnsAndComments) {
   Meta meta;
@@ -113,6 +118,66 @@ TEST(ViewQc, FlagsGrossRangeSpikesAndFlatLines) {
   counted.Push(std::nullopt);
   counted.Finish();
   EXPECT_EQ(counted.Counts(), (std::array<uint64_t, 5>{1, 0, 1, 1, 1}));
+}
+
+// Rows as a writer receives them, chunk by chunk.
+struct RowsSeen : DatasetWriter {
+  bool Begin(const Schema& schema, std::string&) override {
+    for (size_t v = 0; v < schema.variables.size(); ++v) {
+      if (schema.variables[v].name == "kirn_nitrate_qc") qc = v;
+    }
+    return true;
+  }
+  bool Write(const Chunk& chunk, std::string&) override {
+    chunks.push_back(chunk.rows);
+    for (size_t row = 0; row < chunk.rows; ++row) {
+      times.push_back(chunk.numbers[0][row]);
+      flags.push_back(static_cast<int>(chunk.numbers[qc][row]));
+    }
+    return true;
+  }
+  bool End(std::string&) override { return true; }
+  size_t qc = 0;
+  std::vector<size_t> chunks;
+  std::vector<double> times;
+  std::vector<int> flags;
+};
+
+// Past one chunk, rows and flags carry on across its end: a spike on the
+// last row of the first chunk is judged by the first row of the next.
+TEST(ViewExport, ChunksKeepRowsAndFlagsAcrossTheirEnds) {
+  TempDir dir;
+  const std::string path = dir.File("ZOL0042_KIRN.dat");
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < 9000; ++i) {
+      // Alternating, so no flat line.
+      const std::string nitrate = i == kChunkRows - 1 ? "60.0" : i % 2 ? "20.01" : "20.02";
+      out << "0x0007, ZOL0042, " << FormatTime(1796688000 + 60 * i)
+          << ", 0, 10.00, 12.5, 34.9, 0, 1, 0, 0, 14.20, 18.5, 11.95, 0.212, 48200, 1130, "
+             "812.0, 3.20, 35.01, "
+          << nitrate << ", 0.0042, 35, 85, 0320BB80, 812\n";
+    }
+  }
+  ExportRequest request;
+  request.files = {path};
+  std::string error;
+  ASSERT_TRUE(
+      ParseMeta("KIRN NITRATE.fail_min = 0\nKIRN NITRATE.fail_max = 100\n"
+                "KIRN NITRATE.spike_suspect = 15\nKIRN NITRATE.spike_fail = 25\n",
+                request.meta, error));
+  RowsSeen seen;
+  EXPECT_TRUE(ExportFiles(request, seen, stderr));
+  EXPECT_EQ(seen.chunks, (std::vector<size_t>{kChunkRows, kChunkRows, 9000 - 2 * kChunkRows}));
+  ASSERT_EQ(seen.times.size(), 9000u);
+  EXPECT_EQ(seen.times[kChunkRows], 1796688000 + 60.0 * kChunkRows);
+  EXPECT_EQ(seen.times.back(), 1796688000 + 60.0 * 8999);
+  std::vector<int> expected(9000, kQcPass);
+  // 40 from its neighbours' mean; they are 20 from theirs.
+  expected[kChunkRows - 2] = kQcSuspect;
+  expected[kChunkRows - 1] = kQcFail;
+  expected[kChunkRows] = kQcSuspect;
+  EXPECT_EQ(seen.flags, expected);
 }
 
 TEST(ViewExport, NamesAndNccsvStrings) {
