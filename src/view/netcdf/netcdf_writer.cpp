@@ -8,6 +8,8 @@ namespace zol::view {
 namespace {
 
 constexpr char kStation[] = "station";
+constexpr size_t kCacheBytes = 256 * 1024;
+constexpr size_t kCacheSlots = 17;
 
 int PutAttribute(int file, int variable, const Attribute& attribute) {
   switch (attribute.kind) {
@@ -71,6 +73,10 @@ bool NetcdfWriter::Begin(const Schema& schema, std::string& error) {
     if (!scalar) {
       const size_t chunk = kChunkRows;
       if (!Check(nc_def_var_chunking(file_, id, NC_CHUNKED, &chunk), error)) return false;
+      // Each chunk is written once, whole, and never read again: a cache of
+      // about one chunk keeps memory flat.
+      if (!Check(nc_set_var_chunk_cache(file_, id, kCacheBytes, kCacheSlots, 1.0f), error))
+        return false;
     }
     for (const Attribute& attribute : variable.attributes) {
       if (!Check(PutAttribute(file_, id, attribute), error)) return false;
