@@ -26,6 +26,10 @@ set(ZOL_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
   "Where the systemd unit goes, relative to the installation prefix")
 install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolsampler@.service
   DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
+# The freshness check of an instance's data files and its timer (zolview(1)).
+install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolview-check@.service
+  ${CMAKE_SOURCE_DIR}/dist/systemd/zolview-check@.timer
+  DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
 
 # The unit's static user and group (created by the package's postinst).
 set(ZOL_SYSUSERS_DIR lib/sysusers.d CACHE STRING

@@ -21,7 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t end = std::min(input.find('\n', start), input.size());
     zol::view::ClassifyLine(input.substr(start, end - start), &layout, parsed);
     if (parsed.kind == zol::view::LineKind::kRecord) {
+      // A record is its field count and a real DATE TIME, nothing else.
       if (parsed.fields.size() != layout.columns.size()) std::abort();
+      if (zol::view::ParseDateTime(parsed.fields[layout.timeColumn]) != parsed.time) std::abort();
       stats.Add(parsed);
     }
     start = end + 1;

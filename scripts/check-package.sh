@@ -83,6 +83,7 @@ check_contents() {
     /usr/share/doc/zolsampler/README.md \
     /usr/share/doc/zolsampler/examples/zol42.answers \
     /usr/share/doc/zolsampler/examples/zol42.env \
+    /usr/share/doc/zolsampler/examples/zol42.meta \
     /usr/share/doc/zolsampler/examples/70-zolsampler.rules; do
     grep -qx "$path" "$scratch/contents" || fail "$path is not in the package"
   done
@@ -95,7 +96,7 @@ check_contents() {
     fail "the package holds files of the test, bench or fuzz builds (above)"
   fi
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libc6 libstdc++6; do
+  for library in libc6 libstdc++6 libnetcdf; do
     echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
   done
   [ "$(dpkg-deb -f "$deb" Package)" = zolsampler ] || fail "package name"
@@ -109,7 +110,17 @@ check_programs() {
   grep -q '^STDC version 202002' "$scratch/banner" || fail "zolsampler -v: no C++ revision"
   "$scratch/root/usr/bin/zolsim" --help >"$scratch/simhelp" || fail "zolsim --help exited $?"
   grep -q '^Usage: .*zolsim \[options\]' "$scratch/simhelp" || fail "zolsim --help: no usage line"
-  echo "check-package: unpacked zolsampler -v and zolsim --help run"
+  # zolview's netCDF output with the shipped metadata example, as ncdump sees it.
+  python3 "$source_dir/bench/view/make_data.py" KIRN 50 "$scratch/ZOL0042_KIRN.dat"
+  "$scratch/root/usr/bin/zolview" --netcdf -o "$scratch/zol42.nc" \
+    --meta "$scratch/root/usr/share/doc/zolsampler/examples/zol42.meta" \
+    "$scratch/ZOL0042_KIRN.dat" 2>"$scratch/viewerr" || fail "zolview --netcdf: $(cat "$scratch/viewerr")"
+  ncdump -h "$scratch/zol42.nc" >"$scratch/header" || fail "ncdump -h exited $?"
+  for expected in 'time = UNLIMITED ; // (50 currently)' ':Conventions = "CF-1.10, ACDD-1.3" ;' \
+    ':featureType = "timeSeries" ;' 'kirn_nitrate:units = "umol/L" ;' 'byte kirn_nitrate_qc(time) ;'; do
+    grep -qF "$expected" "$scratch/header" || fail "ncdump -h shows no $expected"
+  done
+  echo "check-package: unpacked zolsampler -v, zolsim --help and zolview --netcdf run; ncdump -h reads its file"
 }
 
 # Any message of either linter is a fault.

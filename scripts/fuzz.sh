@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in read_line ctd_echo clock_replies parse_ctd prompts view_records \
-  answers_file feed_targets; do
+  answers_file feed_targets view_meta; do
   time=$seconds
   case $target in answers_file | feed_targets) time=$(((seconds + 1) / 2)) ;; esac
   mkdir -p "$work/$target"

@@ -1,8 +1,10 @@
 #!/bin/sh
 # zolview on a data file of a million KIRN records: the summary and a plot,
 # timed with their peak memory, against a plain Python csv reader over the
-# same file that computes the same column statistics. Not part of CI: it
-# needs about 400 MB of disk and a minute or two.
+# same file that computes the same column statistics; then the conversion to
+# netCDF beside pandas read_csv + xarray to_netcdf, and zolview --netcdf on a
+# file of a tenth the size, to show its memory stays flat. Not part of CI:
+# it needs about 1 GB of disk and a few minutes.
 #   scripts/view-bench.sh [RECORDS]
 set -eu
 cd "$(dirname "$0")/.."
@@ -33,4 +35,16 @@ run "zolview --plot (1 column)" build/src/view/zolview --plot "KIRN NITRATE" -o 
 run "zolview --plot (3 columns)" build/src/view/zolview --plot "KIRN NITRATE,CTD TEMP,INPUT VOLTAGE" -o "$work/p3.svg" "$data"
 run "zolview --csv" build/src/view/zolview --csv "$data"
 run "python3 csv reference" python3 bench/view/csv_reference.py "$data"
+run "zolview --netcdf" build/src/view/zolview --netcdf -o "$work/z.nc" --meta dist/examples/zol42.meta "$data"
+echo "netCDF size: $(du -m "$work/z.nc" | cut -f1) MB"
+rm -f "$work/z.nc"
+run "zolview --nccsv" build/src/view/zolview --nccsv "$data"
+# Debian's Python, which holds pandas and xarray.
+run "pandas + xarray to_netcdf" /usr/bin/python3 bench/view/netcdf_reference.py "$data" "$work/p.nc"
+rm -f "$work/p.nc"
+small="$work/small/ZOL0042_KIRN.dat"
+mkdir -p "$work/small"
+python3 bench/view/make_data.py KIRN "$((records / 10))" "$small"
+run "zolview --netcdf, a tenth" build/src/view/zolview --netcdf -o "$work/s.nc" "$small"
+run "pandas + xarray, a tenth" /usr/bin/python3 bench/view/netcdf_reference.py "$small" "$work/sp.nc"
 echo "plot size: $(wc -c <"$work/p.svg") bytes"

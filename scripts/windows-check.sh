@@ -6,7 +6,8 @@
 # a run with CTD and pump sample next to the Linux build's run of the same
 # seed (their data files compared), a run without CTD, a missing port, and
 # the ZOL's port taken away and brought back (reopened by the service);
-# then the keys typed on a console rather than a pipe.
+# then the keys typed on a console rather than a pipe, and zolview.exe next
+# to the Linux zolview (scripts/windows-view-check.sh).
 #   --idle   also measures the CPU used while a measurement is awaited
 set -eu
 cd "$(dirname "$0")/.."
@@ -90,5 +91,6 @@ if [ "${1:-}" = "--idle" ]; then
   e2e --sampler "$root/build/zolsampler" --links "$work/links" --work "$work/linux" idle
   windows_e2e --work "$work/windows" idle
 fi
+sh scripts/windows-view-check.sh
 rm -rf "$work"
 echo "=== windows: passed"

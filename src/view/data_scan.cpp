@@ -39,45 +39,64 @@ void Count(LineKind kind, bool afterConfig, LineCounts& counts) {
     case LineKind::kUnlabeled:
       ++counts.unlabeled;
       break;
+    case LineKind::kStray:
+      ++counts.stray;
+      break;
   }
 }
 
 }  // namespace
 
-ScanResult ScanFile(const std::string& path, const RecordSink& sink, uint64_t byteLimit) {
-  ScanResult result;
-  LineReader reader(path, byteLimit, kMaxHeldLine);
-  result.opened = reader.IsOpen();
-  const std::optional<Layout> fromName = LayoutFromFileName(path);
-  ParsedLine parsed;
-  bool afterConfig = false;
-  for (Line line; reader.Next(line);) {
+RecordCursor::RecordCursor(const std::string& path, uint64_t byteLimit, ConfigSink config)
+    : reader_(std::make_unique<LineReader>(path, byteLimit, kMaxHeldLine)),
+      config_(std::move(config)),
+      fromName_(LayoutFromFileName(path)) {
+  result_.opened = reader_->IsOpen();
+}
+
+RecordCursor::~RecordCursor() = default;
+
+const ParsedLine* RecordCursor::Next() {
+  for (Line line; reader_->Next(line);) {
     if (!line.terminated) {
       // Still being written, or cut off for good: either way not data.
-      ++result.counts.unfinished;
-      break;
+      ++result_.counts.unfinished;
+      return nullptr;
     }
     if (line.tooLong) {
-      ++result.counts.tooLong;
-      afterConfig = false;
+      ++result_.counts.tooLong;
+      afterConfig_ = false;
       continue;
     }
     std::string_view text = line.text;
     if (!text.empty() && text.back() == '\r') {
-      ++result.counts.crlf;
+      ++result_.counts.crlf;
       text.remove_suffix(1);
     }
-    if (!result.layout) result.layout = LayoutFromColumnLine(text);
-    const Layout* layout = result.layout ? &*result.layout : (fromName ? &*fromName : nullptr);
-    ClassifyLine(text, layout, parsed);
-    Count(parsed.kind, afterConfig, result.counts);
-    afterConfig = parsed.kind == LineKind::kConfig;
-    if (parsed.kind == LineKind::kRecord) sink(*layout, parsed);
+    if (!result_.layout) result_.layout = LayoutFromColumnLine(text);
+    layout_ = result_.layout ? &*result_.layout : (fromName_ ? &*fromName_ : nullptr);
+    ClassifyLine(text, layout_, parsed_);
+    Count(parsed_.kind, afterConfig_, result_.counts);
+    if (parsed_.kind == LineKind::kConfig && config_) config_(text, !afterConfig_);
+    afterConfig_ = parsed_.kind == LineKind::kConfig;
+    if (parsed_.kind == LineKind::kRecord) return &parsed_;
   }
-  if (!result.layout) result.layout = fromName;
-  result.error = reader.Error();
-  result.bytes = reader.BytesRead();
-  return result;
+  return nullptr;
+}
+
+ScanResult RecordCursor::Finish() {
+  if (!result_.layout) result_.layout = fromName_;
+  result_.error = reader_->Error();
+  result_.bytes = reader_->BytesRead();
+  return result_;
+}
+
+ScanResult ScanFile(const std::string& path, const RecordSink& sink, uint64_t byteLimit,
+                    const ConfigSink& config) {
+  RecordCursor cursor(path, byteLimit, config);
+  while (const ParsedLine* record = cursor.Next())
+    sink(cursor.RecordLayout(), *record);
+  return cursor.Finish();
 }
 
 }  // namespace zol::view

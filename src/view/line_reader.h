@@ -24,7 +24,7 @@ class LineReader {
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_ != kNoHandle; }
   // The next line; false at the end of what there was to read. The text is
   // valid until the next call.
   bool Next(Line& line);
@@ -34,10 +34,18 @@ class LineReader {
   const std::string& Error() const { return error_; }
 
  private:
+  // The platform's part (posix/, win32/): open `path` into handle_ or set
+  // error_; close; read up to `room` bytes, 0 at the end, -1 with error_ set.
+  void OpenFile(const std::string& path);
+  void CloseFile();
+  int64_t ReadSome(char* into, size_t room);
+
   bool Fill();
   bool SkipRestOfLine();
 
-  int fd_ = -1;
+  // The platform's descriptor or handle; both use -1 for none.
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;
   uint64_t left_;  // bytes still allowed by the limit
   size_t maxLine_;
   std::string buffer_;

@@ -7,10 +7,9 @@ namespace zol::view {
 namespace {
 
 constexpr std::string_view kFieldSeparator = ", ";
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+// Where both sensor kinds keep DATE TIME, for lines of a file whose layout
+// is not known.
+constexpr int kUsualTimeColumn = 2;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -29,12 +28,6 @@ bool IsBlank(std::string_view line) {
   return line.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-// Four hex digits of the check, then the separator.
-bool HasRecordShape(std::string_view line) {
-  return line.size() >= 6 && IsHexDigit(line[0]) && IsHexDigit(line[1]) && IsHexDigit(line[2]) &&
-         IsHexDigit(line[3]) && line.substr(4, 2) == kFieldSeparator;
-}
-
 void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();
   for (size_t start = 0;;) {
@@ -46,6 +39,18 @@ void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
     fields.push_back(line.substr(start, end - start));
     start = end + kFieldSeparator.size();
   }
+}
+
+constexpr std::string_view kTimePattern = "dddd/dd/dd dd:dd:dd";
+
+// Digits where a DATE TIME has them, whether or not they make a real time.
+bool HasTimeShape(std::string_view text) {
+  if (text.size() != kTimePattern.size()) return false;
+  for (size_t i = 0; i < kTimePattern.size(); ++i) {
+    const bool ok = kTimePattern[i] == 'd' ? IsDigit(text[i]) : text[i] == kTimePattern[i];
+    if (!ok) return false;
+  }
+  return true;
 }
 
 int Digits(std::string_view text, size_t at, size_t count) {
@@ -71,26 +76,38 @@ int DaysInMonth(int year, int month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// A record is known by its field count and its DATE TIME alone: nothing
+// fixes what the ZOL writes into the CRC field. A line that is not one is
+// named for what it resembles most.
 LineKind RecordKind(std::string_view line, const Layout* layout, ParsedLine& out) {
-  if (layout == nullptr) return LineKind::kUnlabeled;
   SplitFields(line, out.fields);
-  if (out.fields.size() != layout->columns.size()) return LineKind::kCut;
-  if (layout->timeColumn < 0) return LineKind::kBadTime;
-  const std::optional<int64_t> time = ParseDateTime(out.fields[layout->timeColumn]);
-  if (!time) return LineKind::kBadTime;
-  out.time = *time;
-  return LineKind::kRecord;
+  const int timeColumn = layout != nullptr ? layout->timeColumn : kUsualTimeColumn;
+  const bool timeShaped = timeColumn >= 0 && static_cast<size_t>(timeColumn) < out.fields.size() &&
+                          HasTimeShape(out.fields[timeColumn]);
+  LineKind kind = LineKind::kRecord;
+  if (layout != nullptr && out.fields.size() == layout->columns.size()) {
+    const std::optional<int64_t> time =
+        timeColumn >= 0 ? ParseDateTime(out.fields[timeColumn]) : std::nullopt;
+    if (time) {
+      out.time = *time;
+      return LineKind::kRecord;
+    }
+    kind = LineKind::kBadTime;
+  } else if (timeShaped) {
+    kind = layout != nullptr ? LineKind::kCut : LineKind::kUnlabeled;
+  } else if (line.size() <= kMaxConfigLength) {
+    kind = LineKind::kConfig;
+  } else {
+    kind = LineKind::kStray;
+  }
+  out.fields.clear();
+  return kind;
 }
 
 }  // namespace
 
 std::optional<int64_t> ParseDateTime(std::string_view text) {
-  constexpr std::string_view kPattern = "dddd/dd/dd dd:dd:dd";
-  if (text.size() != kPattern.size()) return std::nullopt;
-  for (size_t i = 0; i < kPattern.size(); ++i) {
-    const bool ok = kPattern[i] == 'd' ? IsDigit(text[i]) : text[i] == kPattern[i];
-    if (!ok) return std::nullopt;
-  }
+  if (!HasTimeShape(text)) return std::nullopt;
   const int year = Digits(text, 0, 4);
   const int month = Digits(text, 5, 2);
   const int day = Digits(text, 8, 2);
@@ -126,12 +143,8 @@ void ClassifyLine(std::string_view line, const Layout* layout, ParsedLine& out) 
     out.kind = LineKind::kBlank;
   } else if (line == "#ALL RECORDS" || LayoutFromColumnLine(line).has_value()) {
     out.kind = LineKind::kHeader;
-  } else if (HasRecordShape(line)) {
-    out.kind = RecordKind(line, layout, out);
-  } else if (line.size() <= kMaxConfigLength) {
-    out.kind = LineKind::kConfig;
   } else {
-    out.kind = LineKind::kTooLong;
+    out.kind = RecordKind(line, layout, out);
   }
 }
 

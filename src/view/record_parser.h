@@ -25,9 +25,10 @@ enum class LineKind {
   kBlank,
   kBinary,     // NUL, control or non-ASCII bytes
   kTooLong,    // longer than any record
-  kCut,        // starts like a record but has the wrong number of fields
-  kBadTime,    // a record's shape with an unreadable DATE TIME
-  kUnlabeled,  // a record's shape, but the file's layout is unknown
+  kCut,        // a DATE TIME where records have it, but the wrong number of fields
+  kBadTime,    // a record's field count with an unreadable DATE TIME
+  kUnlabeled,  // a DATE TIME where records have it, but the file's layout is unknown
+  kStray,      // too long for a configuration line, and nothing like a record
 };
 
 // `fields` receives a record's fields (views into `line`) when the line is

@@ -5,12 +5,19 @@
 #include <optional>
 
 #include "view/data_scan.h"
+#include "view/qc.h"
 
 namespace zol::view {
 namespace {
 
+struct QcSummary {
+  int column;
+  QcColumn test;
+};
+
 struct FileSummary {
   ScanResult scan;
+  std::vector<QcSummary> flags;
   std::optional<RecordStats> stats;
   std::optional<GapFinder> gaps;
   std::optional<TimeBins> spark;
@@ -31,9 +38,12 @@ void PrintCounts(const ScanResult& scan, std::FILE* out) {
       static_cast<unsigned long long>(c.badTime), static_cast<unsigned long long>(c.unfinished));
   if (c.unlabeled > 0)
     std::fprintf(out, ", %llu of unknown layout", static_cast<unsigned long long>(c.unlabeled));
+  if (c.stray > 0)
+    std::fprintf(out, ", %llu neither record nor configuration",
+                 static_cast<unsigned long long>(c.stray));
   std::fprintf(out, "\n");
-  const uint64_t lines =
-      c.records + c.configLines + c.header + c.blank + c.cut + c.badTime + c.unlabeled + c.binary;
+  const uint64_t lines = c.records + c.configLines + c.header + c.blank + c.cut + c.badTime +
+                         c.unlabeled + c.stray + c.binary;
   const char* ends = c.crlf == 0 ? "LF" : c.crlf >= lines ? "CR LF" : "mixed LF and CR LF";
   if (lines > 0) std::fprintf(out, "  line ends         %s\n", ends);
 }
@@ -77,6 +87,32 @@ void PrintColumns(const Layout& layout, const RecordStats& stats, std::FILE* out
                  layout.columns[i].c_str(), static_cast<unsigned long long>(column.count),
                  column.min, column.Mean(), column.max,
                  static_cast<unsigned long long>(column.bad));
+  }
+}
+
+void StartFlags(const Layout& layout, const Meta* meta, FileSummary& file) {
+  for (size_t c = 0; c < layout.columns.size(); ++c) {
+    if (!IsQcTested(layout, layout.columns[c])) continue;
+    ColumnMeta limits;
+    if (meta != nullptr) {
+      if (const auto it = meta->columns.find(layout.columns[c]); it != meta->columns.end())
+        limits = it->second;
+    }
+    file.flags.push_back({static_cast<int>(c), QcColumn(limits)});
+  }
+}
+
+void PrintFlags(const Layout& layout, FileSummary& file, std::FILE* out) {
+  if (file.flags.empty() || file.stats->Records() == 0) return;
+  std::fprintf(out, "  %-22s %10s %14s %10s %10s %10s\n", "quality flags", "pass", "not evaluated",
+               "suspect", "fail", "missing");
+  for (QcSummary& flags : file.flags) {
+    flags.test.Finish();
+    const auto& n = flags.test.Counts();
+    std::fprintf(out, "  %-22.22s %10llu %14llu %10llu %10llu %10llu\n",
+                 layout.columns[flags.column].c_str(), static_cast<unsigned long long>(n[0]),
+                 static_cast<unsigned long long>(n[1]), static_cast<unsigned long long>(n[2]),
+                 static_cast<unsigned long long>(n[3]), static_cast<unsigned long long>(n[4]));
   }
 }
 
@@ -187,13 +223,19 @@ std::string Sparkline(const std::vector<Bin>& bins) {
   return line;
 }
 
-bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::FILE* err) {
+bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::FILE* err,
+                    const Meta* meta) {
   bool allRead = true;
   for (const std::string& path : paths) {
     FileSummary file;
     file.scan = ScanFile(path, [&](const Layout& layout, const ParsedLine& record) {
-      if (!file.stats) file.stats.emplace(layout);
+      if (!file.stats) {
+        file.stats.emplace(layout);
+        StartFlags(layout, meta, file);
+      }
       file.stats->Add(record);
+      for (QcSummary& flags : file.flags)
+        flags.test.Push(ParseNumber(record.fields[flags.column]));
     });
     if (!file.scan.opened) {
       std::fprintf(err, "zolview: %s: %s\n", path.c_str(), file.scan.error.c_str());
@@ -215,6 +257,7 @@ bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::
     PrintCounts(file.scan, out);
     PrintTimes(file, out);
     PrintColumns(file.stats->RecordLayout(), *file.stats, out);
+    PrintFlags(file.stats->RecordLayout(), file, out);
     PrintSparkline(file, out);
     if (!file.scan.error.empty()) {
       std::fprintf(err, "zolview: %s: read error: %s\n", path.c_str(), file.scan.error.c_str());

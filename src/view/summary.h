@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "view/meta.h"
 #include "view/stats.h"
 
 namespace zol::view {
@@ -24,6 +25,9 @@ std::string Sparkline(const std::vector<Bin>& bins);
 
 // Prints the summary of every file to `out`, problems to `err`; false when a
 // file could not be read or its layout is unknown.
-bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::FILE* err);
+// `meta` gives the quality-test limits; without it the tests run on their
+// defaults alone.
+bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::FILE* err,
+                    const Meta* meta = nullptr);
 
 }  // namespace zol::view

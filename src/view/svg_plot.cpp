@@ -240,7 +240,17 @@ int64_t TimeTickStep(int64_t span) {
 std::vector<double> ValueTicks(double low, double high) {
   const double rough = (high - low) / 5.0;
   if (!(rough > 0.0) || !std::isfinite(rough)) return {low, high};
-  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  // Up to 10^22 (exact in a double) by products and one division: some C
+  // runtimes' pow() is an ulp off there, which moves the ticks a whole step.
+  const double exponent = std::floor(std::log10(rough));
+  double power = 1.0;
+  if (std::fabs(exponent) > 22.0) {
+    power = std::pow(10.0, exponent);
+  } else {
+    for (double i = 0.0; i < std::fabs(exponent); ++i)
+      power *= 10.0;
+    if (exponent < 0.0) power = 1.0 / power;
+  }
   double step = power;
   for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
     step = factor * power;

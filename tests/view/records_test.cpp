@@ -55,12 +55,46 @@ TEST(ViewRecords, AreToldFromEverythingElse) {
   EXPECT_EQ(KindOf(std::string("CFG\0X", 5), &kirn), LineKind::kBinary);
   EXPECT_EQ(KindOf("\x1b[2J", &kirn), LineKind::kBinary);
   EXPECT_EQ(KindOf("caf\xc3\xa9", &kirn), LineKind::kBinary);
-  EXPECT_EQ(KindOf(std::string(kMaxConfigLength + 1, 'C'), &kirn), LineKind::kTooLong);
+  EXPECT_EQ(KindOf(std::string(kMaxConfigLength + 1, 'C'), &kirn), LineKind::kStray);
   EXPECT_EQ(KindOf(std::string(kMaxConfigLength, 'C'), &kirn), LineKind::kConfig);
   std::string padded = kKirnRecord;
   padded.resize(kMaxRecordLength, 'X');
   EXPECT_EQ(KindOf(padded, &kirn), LineKind::kRecord);
   EXPECT_EQ(KindOf(padded + "X", &kirn), LineKind::kTooLong);
+}
+
+// Whatever the CRC field holds, the field count and the time decide; a line
+// that is not a record is named for what it is, never "too long" below the
+// record limit.
+TEST(ViewRecords, AreKnownByTheirColumnsWhateverTheCrcField) {
+  const Layout kirn = *LayoutForKind("KIRN");
+  const std::string rest = kKirnRecord.substr(kKirnRecord.find(", "));
+  struct Case {
+    std::string line;
+    LineKind kind;
+  } cases[] = {
+      {"0x0007" + rest, LineKind::kRecord},
+      {"" + rest, LineKind::kRecord},
+      {"12345678" + rest, LineKind::kRecord},
+      {"crc?" + rest, LineKind::kRecord},
+      {"0x0007" + rest + std::string(600, ' '), LineKind::kRecord},
+      {"0x0007" + rest.substr(0, 150), LineKind::kCut},
+      {"BEEF, ZOL0007, 2024/05/01 10:99:00, x", LineKind::kCut},
+      {"0x0007, ZOL0042, late, " + std::string(180, 'x'), LineKind::kStray},
+      {"CFG,FIRMWARE,ZOL-CTL 3.12.4 (2023-11-02)", LineKind::kConfig},
+      {std::string(kMaxRecordLength - 1, 'C') + "\r", LineKind::kStray},
+      {std::string(kMaxRecordLength + 1, 'C'), LineKind::kTooLong},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(KindOf(c.line, &kirn), c.kind) << c.line.substr(0, 60);
+  EXPECT_EQ(KindOf("0x0007" + rest.substr(0, 150), nullptr), LineKind::kUnlabeled);
+  EXPECT_EQ(KindOf(std::string(300, 'C'), nullptr), LineKind::kStray);
+  ParsedLine parsed;
+  const std::string record = "0x0007" + rest;
+  ClassifyLine(record, &kirn, parsed);
+  ASSERT_EQ(parsed.fields.size(), 26u);
+  EXPECT_EQ(parsed.fields[0], "0x0007");
+  EXPECT_EQ(parsed.time, 1714557600);
 }
 
 TEST(ViewRecords, NeedARealDateAndTime) {

@@ -96,7 +96,8 @@ TEST_F(ViewFileTest, ScanCountsEveryKindOfLineAndStarts) {
   EXPECT_EQ(c.configLines, 3u);
   EXPECT_EQ(c.starts, 2u);
   EXPECT_EQ(c.blank, 1u);
-  EXPECT_EQ(c.tooLong, 1u);
+  EXPECT_EQ(c.tooLong, 0u);
+  EXPECT_EQ(c.stray, 1u);  // too long for a configuration line, yet far below a record's limit
   EXPECT_EQ(c.binary, 1u);
   EXPECT_EQ(c.cut, 2u);  // the last line's field count is wrong before its time is read
   EXPECT_EQ(c.Rejected(), 4u);

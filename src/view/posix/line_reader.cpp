@@ -3,97 +3,33 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace zol::view {
-namespace {
 
-constexpr size_t kReadChunk = 1 << 16;
-
-}  // namespace
-
-LineReader::LineReader(const std::string& path, uint64_t byteLimit, size_t maxLine)
-    : left_(byteLimit), maxLine_(maxLine), buffer_(std::max(kReadChunk, 2 * maxLine + 2), '\0') {
+void LineReader::OpenFile(const std::string& path) {
   // Non-blocking open: a FIFO in place of a data file must not hang us.
-  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) error_ = std::strerror(errno);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) error_ = std::strerror(errno);
+  handle_ = fd;
 }
 
-LineReader::~LineReader() {
-  if (fd_ >= 0) close(fd_);
+void LineReader::CloseFile() {
+  close(static_cast<int>(handle_));
 }
 
-// Moves what is left to the front and reads more after it; false when
-// nothing more came.
-bool LineReader::Fill() {
-  if (eof_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  const size_t room = std::min<uint64_t>(buffer_.size() - end_, left_);
-  if (room == 0) {
-    eof_ = left_ == 0;
-    return false;
-  }
+int64_t LineReader::ReadSome(char* into, size_t room) {
   ssize_t got;
   do {
-    got = read(fd_, buffer_.data() + end_, room);
+    got = read(static_cast<int>(handle_), into, room);
   } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
-    if (got < 0 && errno != EAGAIN) error_ = std::strerror(errno);
-    eof_ = true;
-    return false;
+  if (got < 0) {
+    // An empty FIFO's EAGAIN is its end, not a fault.
+    if (errno != EAGAIN) error_ = std::strerror(errno);
+    return -1;
   }
-  end_ += static_cast<size_t>(got);
-  left_ -= static_cast<uint64_t>(got);
-  return true;
-}
-
-// Drops bytes up to and including the next LF; false when the file ended first.
-bool LineReader::SkipRestOfLine() {
-  for (;;) {
-    const char* start = buffer_.data() + begin_;
-    const void* lf = std::memchr(start, '\n', end_ - begin_);
-    if (lf != nullptr) {
-      const size_t used = static_cast<const char*>(lf) - start + 1;
-      begin_ += used;
-      consumed_ += used;
-      return true;
-    }
-    consumed_ += end_ - begin_;
-    begin_ = end_ = 0;
-    if (!Fill()) return false;
-  }
-}
-
-bool LineReader::Next(Line& line) {
-  if (fd_ < 0) return false;
-  for (;;) {
-    const char* start = buffer_.data() + begin_;
-    const size_t held = end_ - begin_;
-    const void* lf = std::memchr(start, '\n', std::min(held, maxLine_ + 1));
-    if (lf != nullptr) {
-      const size_t length = static_cast<const char*>(lf) - start;
-      line = {std::string_view(start, length), false, true};
-      begin_ += length + 1;
-      consumed_ += length + 1;
-      return true;
-    }
-    if (held > maxLine_) {
-      line = {std::string_view(), true, SkipRestOfLine()};
-      return true;
-    }
-    if (!Fill()) break;
-  }
-  if (begin_ == end_) return false;
-  line = {std::string_view(buffer_.data() + begin_, end_ - begin_), false, false};
-  consumed_ += end_ - begin_;
-  begin_ = end_;
-  return true;
+  return got;
 }
 
 }  // namespace zol::view
