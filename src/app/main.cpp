@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/command_line.h"
+#include "app/service_entry.h"
 #include "app/signals.h"
 #include "app/startup.h"
 #include "base/console_out.h"
@@ -11,7 +12,9 @@
 #include "link/serial_service.h"
 #include "link/system_serial.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunSampler(int argc, char** argv) {
   // First, before any thread exists: every thread inherits the mask, so only
   // the signal thread ever takes these signals.
   zol::BlockControlSignals();
@@ -27,4 +30,10 @@ int main(int argc, char** argv) {
     return EXIT_FAILURE;
   }
   return zol::RunCommandLine(argc, argv, zol::StartSampler);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return zol::RunAsServiceOrOnConsole(argc, argv, RunSampler);
 }

@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "app/control.h"
+#include "app/service_entry.h"
 #include "app/stop_request.h"
 #include "base/console_out.h"
 
@@ -45,6 +46,8 @@ int SignalForEvent(DWORD event) {
 }
 
 BOOL WINAPI OnControlEvent(DWORD event) {
+  // A service outlives the sessions of those who log on and off.
+  if (event == CTRL_LOGOFF_EVENT && RunningAsService()) return FALSE;
   const int signo = SignalForEvent(event);
   HandleSignal(signo);
   if (signo == SIGTERM) {
