@@ -84,5 +84,6 @@ if [ "${1:-}" = "--idle" ]; then
   e2e --sampler "$root/build/zolsampler" --links "$work/links" --work "$work/linux" idle
   windows_e2e --work "$work/windows" idle
 fi
+scripts/windows-service-check.sh "$work"
 rm -rf "$work"
 echo "=== windows: passed"

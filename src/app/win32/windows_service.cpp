@@ -4,6 +4,8 @@
 // %ProgramData%\zolsampler\<service name> as its working directory, writes
 // what the console would show to console.txt there (appended), and reads no
 // keys, as an unattended Linux run with standard input on /dev/null.
+// ZOLSAMPLER_ANSWERS and the other variables come from the service key's
+// Environment value.
 //
 // Stop, shutdown and pre-shutdown ask for the orderly stop, as CTRL+Z does;
 // the stop is reported pending, with a new checkpoint every few seconds,
@@ -18,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -172,6 +175,26 @@ bool OpenConsoleFile() {
   return none != INVALID_HANDLE_VALUE && ::SetStdHandle(STD_INPUT_HANDLE, none);
 }
 
+// The variables of the service key's Environment value (REG_MULTI_SZ,
+// NAME=value each), where the manager has not set them already: not every
+// host's manager passes them on.
+void TakeServiceEnvironment(const wchar_t* name) {
+  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + name;
+  wchar_t block[32768];
+  DWORD size = sizeof block - 2 * sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Environment", RRF_RT_REG_MULTI_SZ, nullptr,
+                     block, &size) != ERROR_SUCCESS)
+    return;
+  block[size / sizeof(wchar_t)] = L'\0';
+  block[size / sizeof(wchar_t) + 1] = L'\0';
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    const wchar_t* equals = std::wcschr(entry + 1, L'=');
+    if (equals == nullptr) continue;
+    const std::wstring variable(entry, equals);
+    if (::_wgetenv(variable.c_str()) == nullptr) ::_wputenv_s(variable.c_str(), equals + 1);
+  }
+}
+
 struct CloseServiceHandleOf {
   void operator()(SC_HANDLE handle) const { ::CloseServiceHandle(handle); }
 };
@@ -217,6 +240,7 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
     Report(service, SERVICE_STOPPED, kFailureExitCode);
     return;
   }
+  TakeServiceEnvironment(name);
   SetRestartOnFailure(name);
   // First registered, so the last to run.
   std::atexit(ReportEnd);
