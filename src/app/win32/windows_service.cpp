@@ -13,6 +13,8 @@
 // a failure, so that the recovery actions restart the service.
 #include <io.h>
 #include <windows.h>
+// After windows.h.
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <chrono>
@@ -225,6 +227,26 @@ void SetRestartOnFailure(const wchar_t* name) {
   ::ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
 }
 
+// The manager starts every service process itself. Asking the dispatcher
+// is not enough: some hosts make it wait seconds before it fails a process
+// the manager did not start.
+bool StartedByServiceManager() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;
+  const std::unique_ptr<void, decltype(&::CloseHandle)> closer(snapshot, ::CloseHandle);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  const DWORD self = ::GetCurrentProcessId();
+  DWORD parent = 0;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry))
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry))
+    if (entry.th32ProcessID == parent) return ::_wcsicmp(entry.szExeFile, L"services.exe") == 0;
+  return false;
+}
+
 void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   Service& service = *g_service;
   g_asService.store(true);
@@ -261,7 +283,7 @@ int RunAsServiceOrOnConsole(int argc, char** argv, int (*program)(int, char**)) 
   g_service->program = program;
   wchar_t anyName[] = L"";  // an own-process service's name is not looked at
   const SERVICE_TABLE_ENTRYW table[] = {{anyName, ServiceMain}, {nullptr, nullptr}};
-  if (!::StartServiceCtrlDispatcherW(table)) {
+  if (!StartedByServiceManager() || !::StartServiceCtrlDispatcherW(table)) {
     // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT: not started as a service.
     return program(argc, argv);
   }
