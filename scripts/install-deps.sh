@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those missing.
-# dpkg-dev, mandoc, groff-base, man-db and systemd: the package check.
+# dpkg-dev, mandoc, groff-base, man-db and systemd: the package check (mandoc also
+# renders the Windows package's HTML manuals).
 # g++-mingw-w64-x86-64, wine64, googletest (its sources) and python3: the Windows build and its check.
 # nsis: the Windows installer. libnetcdf-dev: zolview's NetCDF output; netcdf-bin,
 # python3-netcdf4, python3-xarray and python3-pandas read it back in the tests.

@@ -92,5 +92,6 @@ if [ "${1:-}" = "--idle" ]; then
   windows_e2e --work "$work/windows" idle
 fi
 sh scripts/windows-view-check.sh
+scripts/windows-service-check.sh "$work"
 rm -rf "$work"
 echo "=== windows: passed"

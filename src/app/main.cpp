@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/command_line.h"
+#include "app/service_entry.h"
 #include "app/signals.h"
 #include "app/startup.h"
 #include "base/console_out.h"
@@ -18,9 +19,7 @@ int SignalHandlingFailed() {
   return EXIT_FAILURE;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunSampler(int argc, char** argv) {
   // First, before any thread exists: every thread inherits the mask, so only
   // the signal thread ever takes these signals.
   try {
@@ -39,4 +38,10 @@ int main(int argc, char** argv) {
     return SignalHandlingFailed();
   }
   return zol::RunCommandLine(argc, argv, zol::StartSampler);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return zol::RunAsServiceOrOnConsole(argc, argv, RunSampler);
 }

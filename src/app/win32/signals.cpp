@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "app/service_entry.h"
 #include "app/signal_kinds.h"
 #include "base/console_out.h"
 
@@ -31,6 +32,8 @@ int SignalForEvent(DWORD event) {
 }
 
 BOOL WINAPI OnControlEvent(DWORD event) {
+  // A service outlives the sessions of those who log on and off.
+  if (event == CTRL_LOGOFF_EVENT && RunningAsService()) return FALSE;
   const int signo = SignalForEvent(event);
   HandleSignal(signo);
   if (signo == SIGTERM) {

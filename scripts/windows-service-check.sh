@@ -1,0 +1,94 @@
+#!/bin/sh
+# The Windows package and service under wine, run by windows-check.sh in its
+# prefix and wine server: builds the installer and the zip, installs
+# silently, runs the installed zolsampler.exe -v, registers a service with
+# its environment in the registry, starts it against zolsim (linked as COM1),
+# stops it with net stop once it has sampled, checks the orderly stop and
+# the files, then uninstalls silently and checks the data stayed.
+#   scripts/windows-service-check.sh WORK_DIR
+set -eu
+cd "$(dirname "$0")/.."
+: "${WINEPREFIX:?run from scripts/windows-check.sh}"
+work=$1
+dev=$WINEPREFIX/dosdevices
+name=zolcheck
+fail() {
+  echo "windows-service-check: $*" >&2
+  exit 1
+}
+# Waits up to $2 tenths of a second for the command $1 to succeed.
+await() {
+  tries=0
+  until eval "$1"; do
+    [ $tries -lt "$2" ] || return 1
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+}
+
+echo "=== windows: package"
+cmake --build --preset windows --target zolsampler zol_manuals
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
+(cd build-windows && cpack -G "NSIS;ZIP" >/dev/null)
+installer=build-windows/zolsampler-$version-win64.exe
+python3 - "build-windows/zolsampler-$version-win64.zip" <<'PY'
+import sys, zipfile
+names = {n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist()}
+want = {"zolsampler.exe", "manuals/zolsampler.1.html", "manuals/zolsampler-answers.5.html",
+        "examples/zol42.answers", "windows-service.md"}
+missing = want - names
+sys.exit("the zip lacks " + ", ".join(sorted(missing)) if missing else 0)
+PY
+
+echo "=== windows: install and service"
+wine "$installer" /S </dev/null
+program=$(winepath -u 'C:\Program Files\zolsampler')
+[ -f "$program/zolsampler.exe" ] || fail "no zolsampler.exe after the install"
+wine "$program/zolsampler.exe" -v </dev/null | grep -q "^WSC  version $version" ||
+  fail "the installed zolsampler.exe -v gave no banner"
+
+cat >"$work/service.answers" <<ANSWERS
+serial_number = 42
+sample_rate = 1
+sample_mode = KIRN
+sync_zol_clock = no
+ANSWERS
+# Left by an earlier run that failed.
+wine sc delete $name >/dev/null 2>&1 || true
+find "$WINEPREFIX/drive_c/" -depth -type d -path "*/zolsampler/$name" -exec rm -r {} +
+build/src/sim/zolsim --zol-link "$dev/com1" --seed 7 --measure-seconds 1 --no-ctd \
+  >"$work/zolsim.out" 2>/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null || true' EXIT
+await 'grep -q ZOLSAMPLER_COM "$work/zolsim.out"' 100 || fail "zolsim did not start"
+wine sc create $name binpath= "\"C:\\Program Files\\zolsampler\\zolsampler.exe\" -P 1 -B 9600 -p -1 -b -1" >/dev/null
+wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$name" /v Environment /t REG_MULTI_SZ \
+  /d "ZOLSAMPLER_ANSWERS=$(winepath -w "$work/service.answers")\\0TZ=UTC" /f >/dev/null
+wine net start $name >/dev/null
+# %ProgramData%\zolsampler\NAME, wherever the prefix puts ProgramData.
+await 'data=$(find "$WINEPREFIX/drive_c/" -type d -path "*/zolsampler/$name"); [ -n "$data" ]' 100 ||
+  fail "no working directory for the service"
+console=$data/console.txt
+await 'grep -q "001, Next Sample, " "$console" 2>/dev/null' 900 || {
+  cat "$console" 2>/dev/null
+  fail "the service took no sample"
+}
+wine net stop $name >/dev/null
+# net stop may return while the stop is pending: the stop ends with a status 0.
+await 'wine sc query $name | grep -q "STATE *: 1 *STOPPED"' 300 || fail "the service did not stop"
+wine sc query $name | grep -q "WIN32_EXIT_CODE *: 0 " || fail "the stop gave an exit code"
+grep -q "Got SIGTERM - Terminating Sampling Thread" "$console" &&
+  grep -q "Thread Exit Code = 707" "$console" || {
+  cat "$console"
+  fail "no orderly stop in console.txt"
+}
+[ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$data/ZOL0042_KIRN.log" ] || fail "no data files"
+wine sc delete $name >/dev/null
+kill $sim
+wait $sim 2>/dev/null || true
+
+echo "=== windows: uninstall"
+# The uninstaller runs on from a copy of itself: wait until the program is gone.
+wine "$program/Uninstall.exe" /S </dev/null
+await '[ ! -e "$program/zolsampler.exe" ]' 300 || fail "the uninstall left zolsampler.exe"
+[ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$console" ] || fail "the uninstall removed the data"
