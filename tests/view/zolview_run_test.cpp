@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -111,7 +112,11 @@ TEST_F(ZolviewRunTest, ReadsKirnFileOfTwoStartsWithAGapAndHostileLines) {
             "  not data          4: 1 binary, 1 too long, 1 cut, 0 unreadable time, 1 unfinished");
   EXPECT_EQ(LineOf(out, "  first sample"), "  first sample      " + RecordFields(records[0])[2]);
   EXPECT_EQ(LineOf(out, "  last sample"), "  last sample       " + fields[2]);
-  EXPECT_EQ(LineOf(out, "  gaps ").substr(0, 21), "  gaps              1");
+  // A cycle slowed by a loaded machine may count as a gap of its own: the
+  // one between the starts must be there, whatever else is.
+  const std::string gaps = LineOf(out, "  gaps ");
+  ASSERT_EQ(gaps.substr(0, 20), "  gaps              ") << out;
+  EXPECT_GE(std::atoi(gaps.c_str() + 20), 1) << out;
   const std::string gapFrom = RecordFields(records[2])[2];
   const std::string gapTo = RecordFields(records[3])[2];
   EXPECT_NE(out.find("    " + gapFrom + " to " + gapTo + " ("), std::string::npos) << out;
