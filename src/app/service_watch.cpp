@@ -145,6 +145,7 @@ void LoadServiceSettings() {
                    "zolsampler: ZOLSAMPLER_ALARM_AFTER: '%s' is not a count of cycles "
                    "(0 to %ld; 0 turns the alarm off)\n",
                    after, kMostAlarmAfter);
+      // NOLINTNEXTLINE(concurrency-mt-unsafe): start-up, before any thread runs
       std::exit(1);
     }
   } else {

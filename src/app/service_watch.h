@@ -17,7 +17,7 @@ namespace zol {
 // exchange of a cycle with the pump sample, each running to its last retry
 // and its time limit (docs/service.md shows the sum). A cycle older than
 // this is stuck, and the watchdog is no longer fed.
-inline constexpr int64_t kLongestCycleMs = 10 * 60 * 1000;
+inline constexpr int64_t kLongestCycleMs = int64_t{10} * 60 * 1000;
 
 // Counts scheduled cycles in a row that stored no record; `after` 0 never
 // raises.

@@ -1,6 +1,7 @@
 #include "view/check.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "view/data_scan.h"
 #include "view/stats.h"
@@ -115,7 +116,8 @@ bool ParseCheckRequest(const std::vector<std::string>& words, CheckRequest& requ
       }
       ++i;
     } else if (word == "--") {
-      request.files.insert(request.files.end(), words.begin() + i + 1, words.end());
+      request.files.insert(request.files.end(), words.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                           words.end());
       break;
     } else if (!word.empty() && word[0] == '-') {
       error = "unknown option " + word;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/errno_text.h"
 #include "base/posix/unique_fd.h"
 
 extern char** environ;
@@ -119,7 +120,7 @@ bool StartAlarmCommand(const std::string& command, const std::vector<std::string
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) {
-    *error = std::string("cannot start /bin/sh: ") + std::strerror(failed);
+    *error = std::string("cannot start /bin/sh: ") + ErrnoText(failed);
     return false;
   }
   std::lock_guard lock(g_childrenMutex);
@@ -138,7 +139,7 @@ void ReapAlarmCommands(std::vector<std::string>* failures) {
     }
     char reason[64] = "";
     if (done < 0) {
-      std::snprintf(reason, sizeof reason, "lost: %s", std::strerror(errno));
+      std::snprintf(reason, sizeof reason, "lost: %s", ErrnoText(errno).c_str());
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
       std::snprintf(reason, sizeof reason, "ended with status %d", WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {

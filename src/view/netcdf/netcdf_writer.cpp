@@ -2,13 +2,14 @@
 
 #include <netcdf.h>
 
+#include <cstddef>
 #include <cstdio>
 
 namespace zol::view {
 namespace {
 
 constexpr char kStation[] = "station";
-constexpr size_t kCacheBytes = 256 * 1024;
+constexpr size_t kCacheBytes = size_t{256} * 1024;
 constexpr size_t kCacheSlots = 17;
 
 int PutAttribute(int file, int variable, const Attribute& attribute) {
@@ -44,7 +45,9 @@ void NetcdfWriter::DiscardUnfinished() {
   if (!created_ || finished_) return;
   if (file_ >= 0) nc_close(file_);
   file_ = -1;
-  std::remove(path_.c_str());
+  // A half-written file must not pass for a result; if it cannot be
+  // removed the failure has been reported already and nothing more helps.
+  (void)std::remove(path_.c_str());
 }
 
 bool NetcdfWriter::Check(int status, std::string& error) const {
@@ -104,7 +107,8 @@ bool NetcdfWriter::Write(const Chunk& chunk, std::string& error) {
     if (variable.type == Variable::Type::kDouble) {
       status = nc_put_vara_double(file_, ids_[v], &start, &count, chunk.numbers[v].data());
     } else if (variable.type == Variable::Type::kByte) {
-      bytes.assign(chunk.numbers[v].begin(), chunk.numbers[v].begin() + count);
+      bytes.assign(chunk.numbers[v].begin(),
+                   chunk.numbers[v].begin() + static_cast<std::ptrdiff_t>(count));
       status = nc_put_vara_schar(file_, ids_[v], &start, &count, bytes.data());
     } else {
       texts.clear();
