@@ -35,6 +35,8 @@ fail() {
   echo "check-service: FAILED: $*" >&2
   inside systemctl status "$instance" --no-pager -n 0 >&2 || true
   inside journalctl -u "$instance" --no-pager -n 40 >&2 || true
+  echo "check-service: the service manager's own lines:" >&2
+  inside journalctl _PID=1 --no-pager -n 40 >&2 || true
   exit 1
 }
 
@@ -60,6 +62,9 @@ prop() {
   inside systemctl show -p "$1" --value "$instance"
 }
 
+# The checks below read whole outputs (grep without -q): a reader that stops
+# early kills the writer with SIGPIPE, which pipefail takes as a failure.
+
 # Waits until the instance's main process, a new one when $2 names the old,
 # has stored a record ("Send Sample OK" in its own journal lines); prints its
 # pid.
@@ -68,7 +73,7 @@ await_record() {
   while [ "$(date +%s)" -lt "$until" ]; do
     pid=$(prop MainPID)
     if [ "$pid" != 0 ] && [ "$pid" != "$old" ] &&
-      inside journalctl -u "$instance" "_PID=$pid" --no-pager -q | grep -q 'Send Sample OK'; then
+      inside journalctl -u "$instance" "_PID=$pid" --no-pager -q | grep 'Send Sample OK' >/dev/null; then
       echo "$pid"
       return 0
     fi
@@ -144,7 +149,7 @@ say "SIGKILL: restarted (pid $pid) and sampling again"
 
 inside systemctl kill -s STOP "$instance"
 pid=$(await_record 80 "$pid") || fail "a stopped sampler was not restarted and sampling again"
-inside journalctl -u "$instance" --no-pager | grep -q "Watchdog timeout" ||
+inside journalctl -u "$instance" --no-pager | grep "Watchdog timeout" >/dev/null ||
   fail "the restart was not the watchdog's"
 say "SIGSTOP: killed by the watchdog, restarted (pid $pid) and sampling again"
 
@@ -156,13 +161,13 @@ await 200 "journalctl -u $instance -p warning --no-pager | grep -q 'zolsampler: 
   fail "no alarm line at warning priority in the journal"
 await 20 "journalctl -u $instance --no-pager | grep -q 'alarm-command: no-records zol42'" ||
   fail "no output of the alarm command"
-prop StatusText | grep -q 'cycles without a record (ALARM)' || fail "STATUS shows no alarm: $(prop StatusText)"
+prop StatusText | grep 'cycles without a record (ALARM)' >/dev/null || fail "STATUS shows no alarm: $(prop StatusText)"
 say "silent ZOL: alarm in the journal, the command ran; STATUS '$(prop StatusText)'"
 stop_zolsim
 start_zolsim
 await 150 "journalctl -u $instance --no-pager | grep -q 'alarm-command: recovered zol42'" ||
   fail "no recovery"
-inside journalctl -u "$instance" --no-pager | grep -q 'zolsampler: recovered: cycle ' ||
+inside journalctl -u "$instance" --no-pager | grep 'zolsampler: recovered: cycle ' >/dev/null ||
   fail "no recovery line"
 say "ZOL answering again: recovered; STATUS '$(prop StatusText)'"
 
