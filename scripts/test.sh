@@ -47,7 +47,7 @@ scripts/windows-check.sh
 suite asan
 suite tsan
 echo "=== fuzz"
-scripts/fuzz.sh "${ZOL_FUZZ_SECONDS:-60}"
+scripts/fuzz.sh "${ZOL_FUZZ_SECONDS:-30}"
 if [ -x scripts/perf-check.sh ]; then
   echo "=== performance"
   scripts/perf-check.sh
