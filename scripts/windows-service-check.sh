@@ -3,8 +3,9 @@
 # prefix and wine server: builds the installer and the zip, installs
 # silently, runs the installed zolsampler.exe -v, registers a service with
 # its environment in the registry, starts it against zolsim (linked as COM1),
-# stops it with net stop once it has sampled, checks the orderly stop and
-# the files, then uninstalls silently and checks the data stayed.
+# kills its sampler once it has sampled and sees it started again and
+# sampling, stops it with net stop, checks the orderly stop and the files,
+# then uninstalls silently and checks the data stayed.
 #   scripts/windows-service-check.sh WORK_DIR
 set -eu
 cd "$(dirname "$0")/.."
@@ -63,7 +64,7 @@ trap 'kill $sim 2>/dev/null || true' EXIT
 await 'grep -q ZOLSAMPLER_COM "$work/zolsim.out"' 100 || fail "zolsim did not start"
 wine sc create $name binpath= "\"C:\\Program Files\\zolsampler\\zolsampler.exe\" -P 1 -B 9600 -p -1 -b -1" >/dev/null
 wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$name" /v Environment /t REG_MULTI_SZ \
-  /d "ZOLSAMPLER_ANSWERS=$(winepath -w "$work/service.answers")\\0TZ=UTC" /f >/dev/null
+  /d "ZOLSAMPLER_ANSWERS=$(winepath -w "$work/service.answers")\\0TZ=UTC\\0ZOLSAMPLER_RESTART_DELAY=1" /f >/dev/null
 wine net start $name >/dev/null
 # %ProgramData%\zolsampler\NAME, wherever the prefix puts ProgramData.
 await 'data=$(find "$WINEPREFIX/drive_c/" -type d -path "*/zolsampler/$name"); [ -n "$data" ]' 100 ||
@@ -72,6 +73,22 @@ console=$data/console.txt
 await 'grep -q "001, Next Sample, " "$console" 2>/dev/null' 900 || {
   cat "$console" 2>/dev/null
   fail "the service took no sample"
+}
+# The sampler killed: the service stays running and starts it again after
+# the restart delay, and the new sampler samples.
+pid=$(sed -n 's/^zolsampler service: sampler started, process \([0-9]*\).*/\1/p' "$console")
+[ -n "$pid" ] || fail "console.txt does not name the sampler's process"
+wine taskkill /F /PID "$pid" >/dev/null 2>&1 || fail "taskkill could not end the sampler"
+await '[ "$(grep -c "sampler started, process" "$console")" -ge 2 ]' 300 || {
+  cat "$console"
+  fail "the killed sampler was not started again"
+}
+grep -q "^zolsampler service: not asked to stop: sampler restarts in 1 s" "$console" ||
+  fail "no restart line in console.txt"
+wine sc query $name | grep -q "STATE *: 4 *RUNNING" || fail "the service left RUNNING"
+await '[ "$(grep -c "001, Next Sample, " "$console")" -ge 2 ]' 900 || {
+  cat "$console"
+  fail "the restarted sampler took no sample"
 }
 wine net stop $name >/dev/null
 # net stop may return while the stop is pending: the stop ends with a status 0.

@@ -20,7 +20,7 @@ namespace zol {
 namespace {
 
 constexpr int kDefaultAlarmAfter = 3;
-constexpr long kMostAlarmAfter = 100000;
+constexpr int kMostAlarmAfter = 100000;
 
 // Feeds the service manager's watchdog every half interval while the
 // sampler is healthy; stopped and joined when dropped.
@@ -73,19 +73,6 @@ void WatchdogFeeder::Run() {
   }
 }
 
-// A count of cycles: digits only, at most kMostAlarmAfter.
-bool ParseCount(const char* text, int* count) {
-  if (text[0] == '\0') return false;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-  }
-  errno = 0;
-  const long value = std::strtol(text, nullptr, 10);
-  if (errno != 0 || value > kMostAlarmAfter) return false;
-  *count = static_cast<int>(value);
-  return true;
-}
-
 void ShowCommandFailure(const std::string& reason) {
   if (g_watch.commandFailureShown) return;
   g_watch.commandFailureShown = true;
@@ -136,14 +123,26 @@ NoRecordAlarm::Change NoRecordAlarm::Count(bool stored) {
   return Change::kRaised;
 }
 
+bool ParseSettingCount(const char* text, int most, int* count) {
+  if (text[0] == '\0') return false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  errno = 0;
+  const long value = std::strtol(text, nullptr, 10);
+  if (errno != 0 || value > most) return false;
+  *count = static_cast<int>(value);
+  return true;
+}
+
 void LoadServiceSettings() {
   ServiceWatch& w = g_watch;
   const char* after = std::getenv("ZOLSAMPLER_ALARM_AFTER");
   if (after != nullptr) {
-    if (!ParseCount(after, &w.alarmAfter)) {
+    if (!ParseSettingCount(after, kMostAlarmAfter, &w.alarmAfter)) {
       std::fprintf(stderr,
                    "zolsampler: ZOLSAMPLER_ALARM_AFTER: '%s' is not a count of cycles "
-                   "(0 to %ld; 0 turns the alarm off)\n",
+                   "(0 to %d; 0 turns the alarm off)\n",
                    after, kMostAlarmAfter);
       // NOLINTNEXTLINE(concurrency-mt-unsafe): start-up, before any thread runs
       std::exit(1);

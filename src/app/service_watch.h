@@ -35,6 +35,9 @@ class NoRecordAlarm {
   bool raised_ = false;
 };
 
+// A count from a setting: digits only, 0 to `most`; false leaves `count`.
+bool ParseSettingCount(const char* text, int most, int* count);
+
 // Reads ZOLSAMPLER_ALARM_AFTER, ZOLSAMPLER_ALARM_COMMAND and the service
 // manager's WATCHDOG_USEC. A bad alarm count ends the program with status 1
 // and the reason on standard error, before any port is opened.

@@ -1,25 +1,32 @@
 // zolsampler.exe as a Windows service. The service manager starts the same
 // program with the command line of the service's binary path and the
-// variables of the service's environment; the program then runs with
-// %ProgramData%\zolsampler\<service name> as its working directory, writes
-// what the console would show to console.txt there (appended), and reads no
-// keys, as an unattended Linux run with standard input on /dev/null.
-// ZOLSAMPLER_ANSWERS and the other variables come from the service key's
-// Environment value.
+// variables of the service's environment. That process keeps the service:
+// in %ProgramData%\zolsampler\<service name> (its working directory) it
+// starts the same program once more, as the sampler, with that command
+// line, no console and no keys (as an unattended Linux run with standard
+// input on /dev/null), and what the console would show appended to
+// console.txt there. ZOLSAMPLER_ANSWERS and the other variables come from
+// the service key's Environment value.
 //
-// Stop, shutdown and pre-shutdown ask for the orderly stop, as CTRL+Z does;
-// the stop is reported pending, with a new checkpoint every few seconds,
-// until the process ends. An end the manager did not ask for is reported as
-// a failure, so that the recovery actions restart the service.
+// When the sampler ends without having been asked to (a crash, a port that
+// cannot be opened, a ZOL that does not wake), the keeper starts it again
+// after ZOLSAMPLER_RESTART_DELAY seconds, as the Linux unit's
+// Restart=on-failure does; the service stays running meanwhile. Stop,
+// shutdown and pre-shutdown ask the sampler for the orderly stop through
+// an event it inherits, as CTRL+Z does; the stop is reported pending, with
+// a new checkpoint every few seconds, until the sampler has ended.
 #include <io.h>
 #include <windows.h>
 // After windows.h.
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -31,32 +38,45 @@
 #include <utility>
 
 #include "app/service_entry.h"
+#include "app/service_watch.h"
 #include "app/signals.h"
-#include "base/console_out.h"
 
 namespace zol {
 namespace {
 
 constexpr wchar_t kConsoleFile[] = L"console.txt";
+// Set in the sampler's environment only: the inherited stop event's value.
+constexpr char kStopEventVariable[] = "ZOLSAMPLER_SERVICE_STOP";
+constexpr char kRestartDelayVariable[] = "ZOLSAMPLER_RESTART_DELAY";
+constexpr int kDefaultRestartSeconds = 60;
+constexpr int kMostRestartSeconds = 24 * 60 * 60;
 // How long the manager waits for the next checkpoint, and how often one
 // comes while the running cycle ends.
 constexpr DWORD kWaitHintMs = 10000;
 constexpr auto kCheckpointEvery = std::chrono::seconds(3);
-// The service-specific exit code of an end nobody asked for.
+// The service-specific exit code of a service that could not run.
 constexpr DWORD kFailureExitCode = 1;
-// Set when the service has no recovery actions of its own: restart a
-// minute after each failure; the count of failures is reset after a day.
+// Set when the service has no recovery actions of its own, for the keeper
+// itself: restart a minute after each failure; the count of failures is
+// reset after a day.
 constexpr DWORD kRestartDelayMs = 60000;
 constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 constexpr DWORD kRestartActions = 3;
 
+struct CloseHandleOf {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, CloseHandleOf>;
+
+UniqueHandle Own(HANDLE handle) {
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
 struct Service {
-  int argc = 0;
-  char** argv = nullptr;
-  int (*program)(int, char**) = nullptr;
   SERVICE_STATUS_HANDLE handle = nullptr;
-  bool started = false;  // the program runs; only its exit ends the process
-  std::mutex mutex;      // guards everything below
+  UniqueHandle stopEvent;  // inherited by the sampler
+  HANDLE console = nullptr;
+  std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   SERVICE_STATUS status{};
   bool stopAsked = false;
@@ -64,8 +84,7 @@ struct Service {
   std::thread checkpoints;
 };
 
-// Made before the dispatcher starts and never destroyed: the exit handler
-// reports through it while the process ends.
+// Made before the dispatcher starts and never destroyed.
 Service* g_service = nullptr;
 std::atomic<bool> g_asService{false};
 
@@ -86,10 +105,31 @@ void Report(Service& service, DWORD state, DWORD specificExitCode = 0) {
   ::SetServiceStatus(service.handle, &status);
 }
 
+void ReportLocked(Service& service, DWORD state, DWORD specificExitCode = 0) {
+  std::lock_guard lock(service.mutex);
+  Report(service, state, specificExitCode);
+}
+
 void ReportCheckpoints(Service& service) {
   std::unique_lock lock(service.mutex);
   while (!service.changed.wait_for(lock, kCheckpointEvery, [&] { return service.ending; }))
     Report(service, SERVICE_STOP_PENDING);
+}
+
+// A line of the keeper's own in console.txt, among the sampler's.
+__attribute__((format(printf, 2, 3))) void Note(HANDLE console, const char* format, ...) {
+  char line[512];
+  const int prefix = std::snprintf(line, sizeof line, "zolsampler service: ");
+  va_list args;
+  va_start(args, format);
+  const int length = std::vsnprintf(line + prefix, sizeof line - prefix - 2, format, args);
+  va_end(args);
+  if (length < 0) return;
+  size_t end = std::min(static_cast<size_t>(prefix + length), sizeof line - 3);
+  line[end++] = '\r';
+  line[end++] = '\n';
+  DWORD written = 0;
+  ::WriteFile(console, line, static_cast<DWORD>(end), &written, nullptr);
 }
 
 DWORD WINAPI OnServiceControl(DWORD control, DWORD, void*, void*) {
@@ -104,25 +144,18 @@ DWORD WINAPI OnServiceControl(DWORD control, DWORD, void*, void*) {
     default:
       return ERROR_CALL_NOT_IMPLEMENTED;
   }
-  {
-    std::lock_guard lock(service.mutex);
-    if (service.stopAsked) return NO_ERROR;
-    service.stopAsked = true;
-    if (ActionForSignal(SIGTERM) == SignalAction::kOrderlyStop) {
-      Report(service, SERVICE_STOP_PENDING);
-      service.checkpoints = std::thread(ReportCheckpoints, std::ref(service));
-    } else {
-      // Start-up is abandoned at once, past the exit handlers.
-      Report(service, SERVICE_STOPPED);
-    }
-  }
-  HandleSignal(SIGTERM);
+  std::lock_guard lock(service.mutex);
+  if (service.stopAsked) return NO_ERROR;
+  service.stopAsked = true;
+  Report(service, SERVICE_STOP_PENDING);
+  service.checkpoints = std::thread(ReportCheckpoints, std::ref(service));
+  ::SetEvent(service.stopEvent.get());
+  service.changed.notify_all();
   return NO_ERROR;
 }
 
-// The last exit handler to run: the files are closed by then.
-void ReportEnd() {
-  Service& service = *g_service;
+// Ends the checkpoints and reports the end.
+void ReportStopped(Service& service, DWORD specificExitCode) {
   std::thread checkpoints;
   {
     std::lock_guard lock(service.mutex);
@@ -131,9 +164,7 @@ void ReportEnd() {
   }
   service.changed.notify_all();
   if (checkpoints.joinable()) checkpoints.join();
-  std::fflush(nullptr);
-  std::lock_guard lock(service.mutex);
-  Report(service, SERVICE_STOPPED, service.stopAsked ? 0 : kFailureExitCode);
+  ReportLocked(service, SERVICE_STOPPED, specificExitCode);
 }
 
 bool MakeDirectory(const std::wstring& path) {
@@ -152,34 +183,21 @@ bool EnterWorkingDirectory(const wchar_t* instance) {
   return MakeDirectory(path) && ::SetCurrentDirectoryW(path.c_str());
 }
 
-// What the console would show goes to the console file: the console
-// stream, and standard output and error for what is written to them
-// directly. A process without a console has no descriptors behind those
-// two; they are given the file's, then reopened on it. The files stay open
-// until the process ends (the C runtime closes them last), as any thread
-// may write while the process exits.
-bool OpenConsoleFile() {
-  std::FILE* console = ::_wfopen(kConsoleFile, L"a");
-  if (console == nullptr) return false;
-  const std::pair<std::FILE*, int> streams[] = {{stdout, 1}, {stderr, 2}};
-  for (const auto& [stream, fd] : streams) {
-    if (::_fileno(stream) < 0) {
-      if (::_dup2(::_fileno(console), fd) != 0) return false;
-      stream->_file = fd;
-    }
-    if (::_wfreopen(kConsoleFile, L"a", stream) == nullptr) return false;
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-  }
-  SetConsoleStream(console);
-  // No keyboard: the key reader meets the end of its input at once.
-  const HANDLE none = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-  return none != INVALID_HANDLE_VALUE && ::SetStdHandle(STD_INPUT_HANDLE, none);
+SECURITY_ATTRIBUTES Inheritable() {
+  return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+}
+
+// console.txt, appended to by every write, never overwritten; the sampler
+// inherits it as its standard output and error.
+UniqueHandle OpenConsoleFile() {
+  SECURITY_ATTRIBUTES attributes = Inheritable();
+  return Own(::CreateFileW(kConsoleFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The variables of the service key's Environment value (REG_MULTI_SZ,
 // NAME=value each), where the manager has not set them already: not every
-// host's manager passes them on.
+// host's manager passes them on. The sampler inherits them.
 void TakeServiceEnvironment(const wchar_t* name) {
   const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + name;
   wchar_t block[32768];
@@ -202,8 +220,9 @@ struct CloseServiceHandleOf {
 };
 using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseServiceHandleOf>;
 
-// Restart after a failure, unless the service has recovery actions already
-// (sc failure). Best effort: the service runs without it.
+// Restart after a failure of the keeper itself, unless the service has
+// recovery actions already (sc failure). Best effort: the service runs
+// without it.
 void SetRestartOnFailure(const wchar_t* name) {
   const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return;
@@ -227,13 +246,89 @@ void SetRestartOnFailure(const wchar_t* name) {
   ::ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
 }
 
+// ZOLSAMPLER_RESTART_DELAY in seconds, the default when unset; false for a
+// value that is no count in range.
+bool ReadRestartDelay(int* seconds) {
+  const char* text = std::getenv(kRestartDelayVariable);
+  *seconds = kDefaultRestartSeconds;
+  return text == nullptr || ParseSettingCount(text, kMostRestartSeconds, seconds);
+}
+
+// The same program and command line as the sampler, with the console file
+// for its output, nothing for its input, and the stop event's value in its
+// environment; null (GetLastError says why) when it cannot be started.
+UniqueHandle StartSampler(Service& service) {
+  wchar_t program[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  SECURITY_ATTRIBUTES attributes = Inheritable();
+  const UniqueHandle none =
+      Own(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                        OPEN_EXISTING, 0, nullptr));
+  if (!none) return nullptr;
+  char event[32];
+  std::snprintf(
+      event, sizeof event, "%llu",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(service.stopEvent.get())));
+  if (!::SetEnvironmentVariableA(kStopEventVariable, event)) return nullptr;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = none.get();
+  startup.hStdOutput = service.console;
+  startup.hStdError = service.console;
+  std::wstring commandLine = ::GetCommandLineW();
+  PROCESS_INFORMATION started{};
+  const BOOL created = ::CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
+                                        DETACHED_PROCESS, nullptr, nullptr, &startup, &started);
+  const DWORD error = ::GetLastError();
+  ::SetEnvironmentVariableA(kStopEventVariable, nullptr);
+  if (!created) {
+    ::SetLastError(error);
+    return nullptr;
+  }
+  ::CloseHandle(started.hThread);
+  Note(service.console, "sampler started, process %lu", started.dwProcessId);
+  return UniqueHandle(started.hProcess);
+}
+
+bool StopAsked(Service& service) {
+  std::lock_guard lock(service.mutex);
+  return service.stopAsked;
+}
+
+// Waits out the delay before a restart; true when a stop came meanwhile.
+bool StopDuringDelay(Service& service, int seconds) {
+  std::unique_lock lock(service.mutex);
+  return service.changed.wait_for(lock, std::chrono::seconds(seconds),
+                                  [&] { return service.stopAsked; });
+}
+
+// Runs the sampler until a stop is asked for, starting it again after each
+// end nobody asked for.
+void KeepSamplerRunning(Service& service, int restartSeconds) {
+  for (;;) {
+    if (const UniqueHandle sampler = StartSampler(service)) {
+      ::WaitForSingleObject(sampler.get(), INFINITE);
+      DWORD exitCode = 0;
+      if (!::GetExitCodeProcess(sampler.get(), &exitCode)) exitCode = kFailureExitCode;
+      Note(service.console, "sampler ended with status %lu", exitCode);
+    } else {
+      Note(service.console, "ERROR Starting the sampler: error %lu", ::GetLastError());
+    }
+    if (StopAsked(service)) return;
+    Note(service.console, "not asked to stop: sampler restarts in %d s", restartSeconds);
+    if (StopDuringDelay(service, restartSeconds)) return;
+  }
+}
+
 // The manager starts every service process itself. Asking the dispatcher
 // is not enough: some hosts make it wait seconds before it fails a process
 // the manager did not start.
 bool StartedByServiceManager() {
   const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return true;
-  const std::unique_ptr<void, decltype(&::CloseHandle)> closer(snapshot, ::CloseHandle);
+  const UniqueHandle closer(snapshot);
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   const DWORD self = ::GetCurrentProcessId();
@@ -253,50 +348,61 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   const wchar_t* name = argc > 0 ? argv[0] : L"";
   service.handle = ::RegisterServiceCtrlHandlerExW(name, OnServiceControl, nullptr);
   if (service.handle == nullptr) return;
-  {
-    std::lock_guard lock(service.mutex);
-    Report(service, SERVICE_START_PENDING);
-  }
-  if (!EnterWorkingDirectory(name) || !OpenConsoleFile()) {
-    std::lock_guard lock(service.mutex);
-    Report(service, SERVICE_STOPPED, kFailureExitCode);
+  ReportLocked(service, SERVICE_START_PENDING);
+  UniqueHandle console = EnterWorkingDirectory(name) ? OpenConsoleFile() : nullptr;
+  SECURITY_ATTRIBUTES attributes = Inheritable();
+  service.stopEvent = Own(::CreateEventW(&attributes, TRUE, FALSE, nullptr));
+  if (!console || !service.stopEvent) {
+    ReportLocked(service, SERVICE_STOPPED, kFailureExitCode);
     return;
   }
+  service.console = console.get();
   TakeServiceEnvironment(name);
   SetRestartOnFailure(name);
-  // First registered, so the last to run.
-  std::atexit(ReportEnd);
-  {
-    std::lock_guard lock(service.mutex);
-    service.started = true;
-    Report(service, SERVICE_RUNNING);
+  int restartSeconds = 0;
+  if (!ReadRestartDelay(&restartSeconds)) {
+    Note(service.console, "%s: '%s' is not a count of seconds (0 to %d)", kRestartDelayVariable,
+         std::getenv(kRestartDelayVariable), kMostRestartSeconds);
+    ReportLocked(service, SERVICE_STOPPED, kFailureExitCode);
+    return;
   }
-  std::exit(service.program(service.argc, service.argv));
+  ReportLocked(service, SERVICE_RUNNING);
+  KeepSamplerRunning(service, restartSeconds);
+  ReportStopped(service, 0);
+}
+
+// The sampler of a service: the keeper's stop event asks for the orderly
+// stop, as CTRL+Z would. Its output is a file: unbuffered, so that every
+// line is in console.txt when it is written.
+int RunServiceSampler(const char* stopEvent, int argc, char** argv, int (*program)(int, char**)) {
+  const auto event =
+      reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(stopEvent, nullptr, 10)));
+  ::_putenv((std::string(kStopEventVariable) + "=").c_str());  // not for the alarm command
+  g_asService.store(true);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  std::thread([event] {
+    if (::WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) HandleSignal(SIGTERM);
+  }).detach();
+  return program(argc, argv);
 }
 
 }  // namespace
 
 int RunAsServiceOrOnConsole(int argc, char** argv, int (*program)(int, char**)) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): start-up, before any thread runs
+  if (const char* stopEvent = std::getenv(kStopEventVariable))
+    return RunServiceSampler(stopEvent, argc, argv, program);
   g_service = new Service;
-  g_service->argc = argc;
-  g_service->argv = argv;
-  g_service->program = program;
   wchar_t anyName[] = L"";  // an own-process service's name is not looked at
   const SERVICE_TABLE_ENTRYW table[] = {{anyName, ServiceMain}, {nullptr, nullptr}};
   if (!StartedByServiceManager() || !::StartServiceCtrlDispatcherW(table)) {
     // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT: not started as a service.
     return program(argc, argv);
   }
-  bool started = false;
-  {
-    std::lock_guard lock(g_service->mutex);
-    started = g_service->started;
-  }
-  if (!started) return static_cast<int>(kFailureExitCode);
-  // The manager was told of the end by the exit handler; the program's exit
-  // ends the process.
-  ::Sleep(INFINITE);
-  return 0;
+  // The dispatcher returns once the service has stopped.
+  std::lock_guard lock(g_service->mutex);
+  return static_cast<int>(g_service->status.dwServiceSpecificExitCode);
 }
 
 bool RunningAsService() {

@@ -262,6 +262,20 @@ TEST_F(ServiceWatchTest, ABadAlarmCountIsRefusedAtStart) {
   }
 }
 
+TEST(ParseSettingCountTest, DigitsUpToTheBoundOnlyAndARefusalKeepsTheValue) {
+  const struct {
+    const char* text;
+    bool taken;
+    int value;
+  } cases[] = {{"0", true, 0},  {"86400", true, 86400}, {"007", true, 7}, {"86401", false, -1},
+               {"", false, -1}, {"+5", false, -1},      {"5 ", false, -1}};
+  for (const auto& c : cases) {
+    int value = -1;
+    EXPECT_EQ(ParseSettingCount(c.text, 86400, &value), c.taken) << "'" << c.text << "'";
+    EXPECT_EQ(value, c.value) << "'" << c.text << "'";
+  }
+}
+
 TEST_F(ServiceWatchTest, ACycleOlderThanTheLongestIsNoLongerHealthy) {
   EXPECT_TRUE(WatchdogHealthy(-1, rig.clock.MonotonicMs()));
   const int64_t start = rig.clock.MonotonicMs();
