@@ -75,6 +75,7 @@ UniqueHandle Own(HANDLE handle) {
 struct Service {
   SERVICE_STATUS_HANDLE handle = nullptr;
   UniqueHandle stopEvent;  // inherited by the sampler
+  UniqueHandle job;        // ends the sampler with this process; may be null
   HANDLE console = nullptr;
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
@@ -254,6 +255,21 @@ bool ReadRestartDelay(int* seconds) {
   return text == nullptr || ParseSettingCount(text, kMostRestartSeconds, seconds);
 }
 
+// Should this process fail, its sampler ends with it: the service started
+// again must not meet the old sampler on its ports. What the sampler starts
+// (the alarm command) stays out of it.
+UniqueHandle MakeSamplerJob() {
+  UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits))
+    return nullptr;
+  return job;
+}
+
 // The same program and command line as the sampler, with the console file
 // for its output, nothing for its input, and the stop event's value in its
 // environment; null (GetLastError says why) when it cannot be started.
@@ -279,14 +295,18 @@ UniqueHandle StartSampler(Service& service) {
   startup.hStdError = service.console;
   std::wstring commandLine = ::GetCommandLineW();
   PROCESS_INFORMATION started{};
-  const BOOL created = ::CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
-                                        DETACHED_PROCESS, nullptr, nullptr, &startup, &started);
+  // Suspended until it is in the job, so nothing it starts escapes.
+  const BOOL created =
+      ::CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
+                       DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &started);
   const DWORD error = ::GetLastError();
   ::SetEnvironmentVariableA(kStopEventVariable, nullptr);
   if (!created) {
     ::SetLastError(error);
     return nullptr;
   }
+  if (service.job) ::AssignProcessToJobObject(service.job.get(), started.hProcess);
+  ::ResumeThread(started.hThread);
   ::CloseHandle(started.hThread);
   Note(service.console, "sampler started, process %lu", started.dwProcessId);
   return UniqueHandle(started.hProcess);
@@ -357,6 +377,7 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
     return;
   }
   service.console = console.get();
+  service.job = MakeSamplerJob();
   TakeServiceEnvironment(name);
   SetRestartOnFailure(name);
   int restartSeconds = 0;
