@@ -34,7 +34,7 @@ const char* ModeName(uint16_t mode) {
 }
 
 // Size of the file just opened; 0 (and the message) when it cannot be
-// found. By name: a line file's stream has no descriptor of its own.
+// found. By name: a line file shows no descriptor.
 long long FileSize(const char* path) {
   struct stat info {};
   if (stat(path, &info) != 0) {
@@ -42,13 +42,6 @@ long long FileSize(const char* path) {
     return 0;
   }
   return static_cast<long long>(info.st_size);
-}
-
-// Closes a line file: 0 when everything written reached the disk, else the
-// errno of the first loss.
-int CloseReportingError(std::FILE* file) {
-  if (std::fclose(file) == 0) return 0;
-  return errno != 0 ? errno : EIO;
 }
 
 }  // namespace
@@ -84,15 +77,15 @@ void GetConfigInfo() {
     ConsolePrintf("ERROR Waking ZOL, ret = %d, exiting!\n", woke);
     EndProgram();
   }
-  state.datFile = OpenLineFile(state.datPath);
+  state.datFile = LineFile::Open(state.datPath);
   if (state.datFile == nullptr) {
     ConsolePrintf("\nERROR Opening Local Data File, exiting!\n");
     EndProgram();
   }
-  if (FileSize(state.datPath) == 0) WriteDataFileHeader(state.datFile, state.sampleMode);
-  const int records = GetZolConfig(state.zolPort, state.datFile);
-  const int writeError = CloseReportingError(state.datFile);
-  state.datFile = nullptr;
+  if (FileSize(state.datPath) == 0) WriteDataFileHeader(*state.datFile, state.sampleMode);
+  const int records = GetZolConfig(state.zolPort, state.datFile.get());
+  const int writeError = state.datFile->Close();
+  state.datFile.reset();
   if (records > 0) {
     ConsolePrintf("\n%d Configuration Records Received\n", records);
   } else {

@@ -42,10 +42,10 @@ void WriteStepLine(const char* consoleStep, const char* logStep, int64_t stamp) 
     g_outcome.firstError = logStep;
   const CtimeText time = FormatCtime(stamp);
   ConsolePrintf("%03lu, %s, %s", Counter(), consoleStep, time.text);
-  std::FILE* log = State().logFile;
+  LineFile* log = State().logFile.get();
   if (logStep == nullptr || log == nullptr) return;
   // A line file: the line is in the file, whole, when this returns.
-  std::fprintf(log, "%03lu, %s, %s", Counter(), logStep, time.text);
+  log->Printf("%03lu, %s, %s", Counter(), logStep, time.text);
 }
 
 // A console-only step line stamped with the clock read now.
@@ -58,16 +58,13 @@ void LogResult(bool ok, const char* okStep, const char* errorStep) {
   LogStep(ok ? okStep : errorStep);
 }
 
-std::FILE* OpenForAppend(const char* path) {
-  return OpenLineFile(path);
-}
-
-// Closes the file; false when any of its lines did not reach the disk.
-bool CloseFile(std::FILE*& file) {
-  if (file == nullptr) return true;
-  const bool stored = std::fclose(file) == 0;
-  file = nullptr;
-  return stored;
+// Closes the file; 0 when all of its lines reached the disk, else the
+// errno of the first loss.
+int CloseFile(std::unique_ptr<LineFile>& file) {
+  if (file == nullptr) return 0;
+  const int error = file->Close();
+  file.reset();
+  return error;
 }
 
 // Why this cycle's log could not be opened (errno), 0 when it was; held
@@ -76,18 +73,18 @@ int logOpenError = 0;
 
 void OpenCycleFiles() {
   SamplerState& s = State();
-  s.logFile = OpenForAppend(s.logPath);
+  s.logFile = LineFile::Open(s.logPath);
   logOpenError = s.logFile == nullptr ? (errno != 0 ? errno : EIO) : 0;
-  s.datFile = OpenForAppend(s.datPath);
-  if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = OpenForAppend(s.dat2Path);
+  s.datFile = LineFile::Open(s.datPath);
+  if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = LineFile::Open(s.dat2Path);
 }
 
 // Appends one record and closes the file, which syncs it to disk; false
 // when it was not stored.
-bool StoreRecord(std::FILE*& file, const char* record) {
+bool StoreRecord(std::unique_ptr<LineFile>& file, const char* record) {
   if (file == nullptr) return false;
-  const bool written = std::fprintf(file, "%s\n", record) >= 0;
-  return CloseFile(file) && written;
+  file->AppendLine(record);
+  return CloseFile(file) == 0;
 }
 
 void WriteWakingLine() {
@@ -153,7 +150,7 @@ bool Measure() {
 
 // Fetches the record, shows it, appends it to `file` (named `path`) and
 // hands a copy to the live feed.
-void FetchSample(std::FILE*& file, const char* path) {
+void FetchSample(std::unique_ptr<LineFile>& file, const char* path) {
   SamplerState& s = State();
   if (GetSample(s.zolPort, s.replyBuffer, kReplyBufferSize) != 1) {
     LogStep("Send Sample ERROR");
@@ -209,14 +206,13 @@ void EndCycle() {
   SamplerState& s = State();
   const CtimeText next = FormatCtime(s.nextSampleTime);
   ConsolePrintf("%03lu, Next Sample, %s\n", Counter(), next.text);
-  if (s.logFile != nullptr)
-    std::fprintf(s.logFile, "%03lu, Next Sample, %s\n", Counter(), next.text);
+  if (s.logFile != nullptr) s.logFile->Printf("%03lu, Next Sample, %s\n", Counter(), next.text);
   // Lines the log lost are on the console; the operator learns the log is
   // incomplete.
   if (logOpenError != 0) {
     ConsolePrintf("ERROR Opening Log File %s: %s\n", s.logPath, ErrnoText(logOpenError).c_str());
-  } else if (!CloseFile(s.logFile)) {
-    ConsolePrintf("ERROR Writing Log File %s: %s\n", s.logPath, ErrnoText(errno).c_str());
+  } else if (const int lost = CloseFile(s.logFile); lost != 0) {
+    ConsolePrintf("ERROR Writing Log File %s: %s\n", s.logPath, ErrnoText(lost).c_str());
   }
   CloseFile(s.datFile);
   CloseFile(s.dat2File);

@@ -14,9 +14,6 @@ SamplerState& State() {
 
 void ResetState() {
   SamplerState& state = State();
-  for (std::FILE* file : {state.logFile, state.datFile, state.dat2File}) {
-    if (file != nullptr) (void)std::fclose(file);  // a reset drops what was not written
-  }
   if (state.samplingThread.joinable()) state.samplingThread.detach();
   state = SamplerState{};
 }

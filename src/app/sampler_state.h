@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "files/data_files.h"
+#include "files/line_file.h"
 
 namespace zol {
 
@@ -47,9 +48,9 @@ struct SamplerState {
   char logPath[kPathSize] = {};
   char datPath[kPathSize] = {};
   char dat2Path[kPathSize] = {};
-  std::FILE* logFile = nullptr;
-  std::FILE* datFile = nullptr;
-  std::FILE* dat2File = nullptr;
+  std::unique_ptr<LineFile> logFile;
+  std::unique_ptr<LineFile> datFile;
+  std::unique_ptr<LineFile> dat2File;
   std::shared_ptr<AutoResetEvent> stopEvent;
   std::thread samplingThread;
 };

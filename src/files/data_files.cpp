@@ -1,6 +1,7 @@
 #include "files/data_files.h"
 
 #include "base/value_format.h"
+#include "files/line_file.h"
 
 namespace zol {
 namespace {
@@ -24,8 +25,8 @@ void FormatPath(char* destination, const char* format, uint16_t serialNumber,
   FormatNumberAndText(destination, kPathSize, format, serialNumber, modeName);
 }
 
-void WriteDataFileHeader(std::FILE* file, uint16_t mode) {
-  std::fprintf(file, "#ALL RECORDS\n%s\n\n\n", mode == 1 ? kKirnColumns : kPadoColumns);
+void WriteDataFileHeader(LineFile& file, uint16_t mode) {
+  file.Printf("#ALL RECORDS\n%s\n\n\n", mode == 1 ? kKirnColumns : kPadoColumns);
 }
 
 }  // namespace zol

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 namespace zol {
+
+class LineFile;
 
 // Room for a file name, its end included.
 inline constexpr int kPathSize = 128;
@@ -13,7 +14,7 @@ inline constexpr int kPathSize = 128;
 void FormatPath(char* destination, const char* format, uint16_t serialNumber, const char* modeName);
 // The header block of a new data file: the column line of the sensor kind
 // (mode 1 KIRN, otherwise PADO).
-void WriteDataFileHeader(std::FILE* file, uint16_t mode);
+void WriteDataFileHeader(LineFile& file, uint16_t mode);
 // True when `path` can be opened for reading. Never blocks: a FIFO of that
 // name counts as present without waiting for a writer.
 bool CanOpenForReading(const char* path);

@@ -96,17 +96,17 @@ int SetZolMode(int port, uint16_t mode) {
   return 1;
 }
 
-int GetZolConfig(int port, std::FILE* file) {
+int GetZolConfig(int port, LineSink* sink) {
   WakeAndClear(port);
   SerialPutc(port, 'C');
   char line[kLongReplySize];
   if (ReadLine(port, line, sizeof line, kReplySeconds) <= 0) return kNoReply;
   if (Holds(line, "NAK")) return 0;
-  if (file != nullptr) std::fprintf(file, "%s\n", line);
+  if (sink != nullptr) sink->AppendLine(line);
   int count = 0;
   while (count < kMaxConfigLines && ReadLine(port, line, sizeof line, kReplySeconds) > 0) {
     ++count;
-    if (file != nullptr) std::fprintf(file, "%s\n", line);
+    if (sink != nullptr) sink->AppendLine(line);
   }
   return count;
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/line_sink.h"
+
 namespace zol {
 
 // 1 on "ACK"; -2 after ten tries without one.
@@ -15,9 +17,9 @@ int WakeZol(int port);
 // whatever the mode exchange gave; -2 no "ACK"; 0 at once for another mode.
 int WakeZolMode(int port, uint16_t mode);
 int SetZolMode(int port, uint16_t mode);
-// Writes the configuration dump to `file`; the number of lines after the
-// first, 0 on "NAK", -2 when no first line came.
-int GetZolConfig(int port, std::FILE* file);
+// Stores the configuration dump in `sink` (nowhere when it is null); the
+// number of lines after the first, 0 on "NAK", -2 when no first line came.
+int GetZolConfig(int port, LineSink* sink);
 // Hands time, temperature, salinity and pressure to the ZOL and checks its echo.
 int SendCtdDat(int port, int64_t seconds, float temp, float sal, float pressure);
 int TakeSample(int port);

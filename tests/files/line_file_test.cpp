@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "support/file_size_limit.h"
@@ -25,56 +25,74 @@ class LineFileTest : public ::testing::Test {
 };
 
 TEST_F(LineFileTest, AppendsAfterWhatIsThereAndCreatesMissingFiles) {
-  std::FILE* file = OpenLineFile(path.c_str());
+  std::unique_ptr<LineFile> file = LineFile::Open(path.c_str());
   ASSERT_NE(file, nullptr);
-  std::fprintf(file, "#ALL RECORDS\n%s\n\n\n", "CRC, ID");
+  file->Printf("#ALL RECORDS\n%s\n\n\n", "CRC, ID");
   EXPECT_EQ(Content(), "#ALL RECORDS\nCRC, ID\n\n\n");  // there before the close
-  ASSERT_EQ(std::fclose(file), 0);
-  file = OpenLineFile(path.c_str());
+  ASSERT_EQ(file->Close(), 0);
+  file = LineFile::Open(path.c_str());
   ASSERT_NE(file, nullptr);
-  std::fputs("rec", file);
-  std::fputs("ord\n", file);
-  std::fputs("tail without end", file);
+  file->Write("rec", 3);
+  file->AppendLine("ord");
+  file->Printf("tail %s", "without end");
   EXPECT_EQ(Content(), "#ALL RECORDS\nCRC, ID\n\n\nrecord\n");
-  ASSERT_EQ(std::fclose(file), 0);
+  ASSERT_EQ(file->Close(), 0);
   EXPECT_EQ(Content(), "#ALL RECORDS\nCRC, ID\n\n\nrecord\ntail without end");
+}
+
+TEST_F(LineFileTest, LongTextIsHeldOnlyUpToItsLimit) {
+  const std::string line(2000, 'L');  // past the formatting buffer
+  const std::string run(64 * 1024 + 1, 'r');
+  std::unique_ptr<LineFile> file = LineFile::Open(path.c_str());
+  ASSERT_NE(file, nullptr);
+  file->Printf("%s\n", line.c_str());
+  EXPECT_EQ(Content(), line + "\n");
+  file->Printf("%s", run.c_str());
+  // Too long a run goes as it stands.
+  EXPECT_EQ(Content(), line + "\n" + run);
+  // The destructor closes, writing the tail.
+  file.reset();
+  file = LineFile::Open(path.c_str());
+  ASSERT_NE(file, nullptr);
+  file->Printf("tail");
+  file.reset();
+  EXPECT_EQ(Content(), line + "\n" + run + "tail");
 }
 
 TEST_F(LineFileTest, LineCrossingAFullDiskLeavesNoFragment) {
   Prefill("kept 1\nkept 2\n");
-  std::FILE* file = OpenLineFile(path.c_str());
+  std::unique_ptr<LineFile> file = LineFile::Open(path.c_str());
   ASSERT_NE(file, nullptr);
   {
     // Room for 10 more bytes: the 30-byte line would be cut to 10.
     FileSizeLimit limit(14 + 10);
-    std::fprintf(file, "%s, %s\n", "a line of", "twenty-nine bytes..");
+    file->Printf("%s, %s\n", "a line of", "twenty-nine bytes..");
     EXPECT_EQ(Content(), "kept 1\nkept 2\n");
     // A later line that fits is still stored, and nothing of the lost one.
-    std::fprintf(file, "%s\n", "short");
+    file->AppendLine("short");
     EXPECT_EQ(Content(), "kept 1\nkept 2\nshort\n");
-    std::fprintf(file, "%s, %s\n", "again too", "long for the room");
-    std::fprintf(file, "ok\n");
+    file->Printf("%s, %s\n", "again too", "long for the room");
+    file->Printf("ok\n");
   }
   EXPECT_EQ(Content(), "kept 1\nkept 2\nshort\nok\n");
-  errno = 0;
-  EXPECT_EQ(std::fclose(file), EOF);
-  EXPECT_EQ(errno, EFBIG);
+  EXPECT_EQ(file->Close(), EFBIG);
+  EXPECT_EQ(file->Close(), EFBIG);  // a second close says the same
 }
 
 TEST_F(LineFileTest, DeviceWithoutSpaceFailsTheClose) {
-  std::FILE* file = OpenLineFile("/dev/full");
+  std::unique_ptr<LineFile> file = LineFile::Open("/dev/full");
   ASSERT_NE(file, nullptr);
-  std::fprintf(file, "001, Waking ZOL, Mon Jan 15 12:34:56 2024\n");
-  errno = 0;
-  EXPECT_EQ(std::fclose(file), EOF);
-  EXPECT_EQ(errno, ENOSPC);
+  file->Printf("001, Waking ZOL, Mon Jan 15 12:34:56 2024\n");
+  EXPECT_EQ(file->Close(), ENOSPC);
 }
 
 TEST_F(LineFileTest, PathThatIsNoFileCannotBeOpened) {
   errno = 0;
-  EXPECT_EQ(OpenLineFile(dir.Path().c_str()), nullptr);
+  EXPECT_EQ(LineFile::Open(dir.Path().c_str()), nullptr);
   EXPECT_EQ(errno, EISDIR);
-  EXPECT_EQ(OpenLineFile(dir.File("no/such/dir").c_str()), nullptr);
+  errno = 0;
+  EXPECT_EQ(LineFile::Open(dir.File("no/such/dir").c_str()), nullptr);
+  EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace
