@@ -1,7 +1,7 @@
 #!/bin/sh
 # The Windows build under wine: cross-builds zolsampler.exe and its unit
-# tests (preset windows), runs the tests against a loop-back pseudo-terminal
-# linked as COM1, then runs the .exe end to end against zolsim (the Linux
+# tests (preset windows, warnings as errors, as the CI builds), runs the
+# tests against a loop-back pseudo-terminal linked as COM1, then runs the .exe end to end against zolsim (the Linux
 # build's simulator, linked as COM1 and COM2) with the console on pipes:
 # a run with CTD and pump sample next to the Linux build's run of the same
 # seed (their data files compared), a run without CTD, a missing port, and
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 echo "=== windows: build"
-cmake --preset windows >/dev/null
+cmake --preset windows -DZOL_WERROR=ON >/dev/null
 cmake --build --preset windows --target zolsampler windows_tests
 if [ ! -x build/src/sim/zolsim ] || [ ! -x build/zolsampler ]; then
   cmake --preset default >/dev/null

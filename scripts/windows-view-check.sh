@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 echo "=== windows: zolview"
-cmake --preset windows >/dev/null
+cmake --preset windows -DZOL_WERROR=ON >/dev/null
 cmake --build --preset windows --target zolview
 if [ ! -x build/src/view/zolview ]; then
   cmake --preset default >/dev/null
