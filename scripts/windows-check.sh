@@ -1,8 +1,9 @@
 #!/bin/sh
 # The Windows build under wine: cross-builds zolsampler.exe and its unit
 # tests (preset windows, warnings as errors, as the CI builds), runs the
-# tests against a loop-back pseudo-terminal linked as COM1, then runs the .exe end to end against zolsim (the Linux
-# build's simulator, linked as COM1 and COM2) with the console on pipes:
+# tests against a loop-back pseudo-terminal linked as COM1, then runs the
+# .exe end to end against zolsim (the Linux build's simulator, linked as
+# COM1 and COM2) with the console on pipes:
 # a run with CTD and pump sample next to the Linux build's run of the same
 # seed (their data files compared), a run without CTD, a missing port, and
 # the ZOL's port taken away and brought back (reopened by the service);
