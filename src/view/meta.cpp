@@ -1,6 +1,7 @@
 #include "view/meta.h"
 
 #include <cctype>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -73,7 +74,8 @@ std::string CheckColumn(const std::string& name, const ColumnMeta& column) {
   if (column.suspectMin && column.suspectMax && *column.suspectMin > *column.suspectMax)
     return name + ": suspect_min above suspect_max";
   for (const std::optional<double>& count : {column.flatSuspect, column.flatFail}) {
-    if (count && (*count < 2 || *count != static_cast<double>(static_cast<long>(*count))))
+    // floor, not a cast to an integer: a count past any integer's range is no fault here.
+    if (count && (!std::isfinite(*count) || *count < 2 || std::floor(*count) != *count))
       return name + ": a flat line count is a whole number of at least 2";
   }
   return "";

@@ -37,6 +37,13 @@ TEST(ViewMeta, ReadsGlobalsColumnsAndComments) {
   EXPECT_EQ(meta.columns["CTD TEMP"].flatSuspect, 3.0);
 }
 
+TEST(ViewMeta, TakesAFlatLineCountPastAnyIntegerRange) {
+  Meta meta;
+  std::string error;
+  ASSERT_TRUE(ParseMeta("CTD TEMP.flat_fail = 1e300\n", meta, error)) << error;
+  EXPECT_EQ(meta.columns["CTD TEMP"].flatFail, 1e300);
+}
+
 TEST(ViewMeta, RefusesAFaultyLineWithItsNumber) {
   const struct {
     const char* text;
