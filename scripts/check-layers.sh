@@ -11,9 +11,10 @@ allowed() {
   case $1 in
     base) echo "base" ;;
     link | console | files) echo "base $1" ;;
-    app) echo "base link console files app" ;;
+    app) echo "base link console files mqtt forward app" ;;
     sim) echo "base sim" ;;
     mqtt) echo "base mqtt" ;;
+    forward) echo "base mqtt view forward" ;;
     view) echo "view" ;;
     *) echo "" ;;
   esac

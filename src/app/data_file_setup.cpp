@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/sampler_state.h"
 #include "app/unattended.h"
@@ -64,8 +65,16 @@ void CheckPreviousFiles() {
     ConsolePrintf("%s %s was found, ", file.kind, file.path);
     AnswerYesNo(&StartAnswers::removePrevious);
     // A file that stays would take the new run's lines after the old ones.
-    if (PromptYesNo("should it be REMOVED?", 0) != 0 && std::remove(file.path) != 0)
-      ConsolePrintf("\nERROR Removing %s: %s", file.path, ErrnoText(errno).c_str());
+    if (PromptYesNo("should it be REMOVED?", 0) != 0) {
+      if (std::remove(file.path) != 0) {
+        ConsolePrintf("\nERROR Removing %s: %s", file.path, ErrnoText(errno).c_str());
+      } else {
+        // The MQTT link's cursor goes with its data file, silently: a new
+        // file is a new generation.
+        const std::string cursor = std::string(file.path) + ".sent";
+        std::remove(cursor.c_str());  // NOLINT(cert-err33-c): most often there is none
+      }
+    }
     ConsolePrintf("\n");
   }
 }

@@ -11,6 +11,7 @@
 #include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
+#include "app/shore_setup.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
 #include "base/clock.h"
@@ -72,6 +73,7 @@ int RunStopSequence(const char* heading) {
   if (s.stopEvent) s.stopEvent->Set();
   const unsigned long exitCode = JoinSamplingThread();
   ConsolePrintf("Thread Exit Code = %lu\n", exitCode);
+  StopShoreLink();
   PauseMs(1000);
   s.stopEvent.reset();
   // A control event must not reach a port while it is being closed.

@@ -6,6 +6,7 @@
 
 #include "app/sampler_state.h"
 #include "app/sampler_status.h"
+#include "app/shore_setup.h"
 #include "base/clock.h"
 #include "base/console_out.h"
 #include "base/errno_text.h"
@@ -164,6 +165,8 @@ void FetchSample(std::unique_ptr<LineFile>& file, const char* path) {
   if (stored) {
     ++g_outcome.recordsStored;
     NoteRecordStored(path, s.replyBuffer);
+    // Synced and closed: the shore link may read it now.
+    NudgeShoreLink();
   }
   ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
   // A record that reached no file is reported, never lost silently.

@@ -14,6 +14,7 @@
 #include "app/sampler_state.h"
 #include "app/sampler_status.h"
 #include "app/service_platform.h"
+#include "app/shore_setup.h"
 #include "base/clock.h"
 #include "base/local_time.h"
 
@@ -192,8 +193,10 @@ void ScheduledCycleEnded(uint32_t cycle, const CycleOutcome& outcome, int64_t ne
     Announce("recovered", "<5>", reason, cycle, 0);
   }
   NoteNoRecordCount(alarm.Missed(), alarm.Raised());
-  NotifyServiceManager("STATUS=" +
-                       CycleStatus(cycle, outcome, alarm.Missed(), nextSampleTime, alarm.Raised()));
+  std::string status = CycleStatus(cycle, outcome, alarm.Missed(), nextSampleTime, alarm.Raised());
+  if (const uint64_t backlog = ShoreLinkOutageBacklog(); backlog > 0)
+    status += "; " + std::to_string(backlog) + " lines kept for the MQTT link";
+  NotifyServiceManager("STATUS=" + status);
 }
 
 void ServiceStopping() {

@@ -18,6 +18,7 @@
 #include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
+#include "app/shore_setup.h"
 #include "app/stop_event.h"
 #include "app/stop_request.h"
 #include "app/unattended.h"
@@ -139,6 +140,9 @@ void StartSampling() {
     FailStart("\nERROR Creating Stop Event, exiting!\n");
   }
   NoteSamplerStarted(SystemPortPath(s.zolPort), s.ctdPort != -1 ? SystemPortPath(s.ctdPort) : "");
+  // Beside the sampling thread, after the dialogue: none of its lines
+  // lands inside it.
+  StartShoreLink();
   try {
     StartSamplingThread();
   } catch (const std::system_error&) {
@@ -151,6 +155,7 @@ void StartSampler() {
   // Every answer is checked before a port is opened or a file touched.
   LoadStartAnswers();
   StartRecordFeed();
+  LoadShoreLinkSettings();
   LoadServiceSettings();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
