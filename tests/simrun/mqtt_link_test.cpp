@@ -243,5 +243,98 @@ TEST_F(SimRunMqttTest, ABrokerThatNeverAnswersDelaysNoCycle) {
       << app->Console();
 }
 
+bool Openssl(const std::vector<std::string>& args, const std::string& dir) {
+  std::vector<std::string> all = {"openssl"};
+  all.insert(all.end(), args.begin(), args.end());
+  const ProgramResult result = RunProgram("/usr/bin/openssl", all, {}, 30000, dir);
+  EXPECT_EQ(result.status, 0) << result.err;
+  return result.status == 0;
+}
+
+// A CA and a certificate it signed for 127.0.0.1, made for the test.
+bool MakeCertificates(const std::string& dir) {
+  const std::vector<std::string> key = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                        "-nodes"};
+  std::vector<std::string> ca = {"req",    "-x509", "-keyout", "ca.key", "-out",
+                                 "ca.pem", "-days", "2",       "-subj",  "/CN=zoltest CA"};
+  ca.insert(ca.begin() + 2, key.begin(), key.end());
+  std::vector<std::string> request = {"req",        "-keyout", "server.key",   "-out",
+                                      "server.csr", "-subj",   "/CN=127.0.0.1"};
+  request.insert(request.begin() + 1, key.begin(), key.end());
+  return WriteFile(dir + "/san", "subjectAltName=IP:127.0.0.1\n") && Openssl(ca, dir) &&
+         Openssl(request, dir) &&
+         Openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                  "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "san"},
+                 dir);
+}
+
+TEST_F(SimRunMqttTest, OverTlsAWrongPasswordKeepsTheLinesUntilItIsRight) {
+  ASSERT_TRUE(MakeCertificates(dir.Path()));
+  broker->Stop();
+  test::BrokerOptions tls{
+      {{"ship", "new secret"}, {"shore", "shore"}}, dir.File("server.pem"), dir.File("server.key")};
+  broker->SetOptions(tls);
+  ASSERT_TRUE(broker->Start()) << broker->Log();
+  mqtt::BrokerSettings listenerSettings;
+  listenerSettings.caFile = dir.File("ca.pem");
+  listenerSettings.credentials = mqtt::Credentials{"shore", "shore"};
+  MqttListener listener(broker->Url(), "zolsampler/#", "listener", listenerSettings);
+  ASSERT_TRUE(WriteFile(dir.File("credentials"), "ship\nold secret\n"));
+  ASSERT_EQ(::chmod(dir.File("credentials").c_str(), 0640), 0);
+  samplerEnv["ZOLSAMPLER_MQTT"] = broker->Url();
+  samplerEnv["ZOLSAMPLER_MQTT_CA"] = dir.File("ca.pem");
+  samplerEnv["ZOLSAMPLER_MQTT_CREDENTIALS"] = dir.File("credentials");
+  const RunSetup setup{{}, true, true, 1};
+  ASSERT_TRUE(RunCycles(setup, false));
+  EXPECT_NE(app->Console().find(": Connection Refused: not authorised; records are kept and sent "
+                                "when it works again\n"),
+            std::string::npos)
+      << app->Console();
+  // The broker takes the sampler's password from now on.
+  broker->Stop();
+  tls.users[0].second = "old secret";
+  broker->SetOptions(tls);
+  ASSERT_TRUE(broker->Start());
+  ASSERT_TRUE(app->Expect(" works again; ", 40000));
+  // The listener's session kept what came while it was away.
+  ExpectDelivered(listener);
+  StopSampling();
+}
+
+TEST(MqttSettingRunTest, ABadSettingEndsTheStartBeforeTheDialogueAndAnyPort) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("open"), "ship\nsecret\n"));
+  ASSERT_EQ(::chmod(dir.File("open").c_str(), 0644), 0);
+  const struct {
+    EnvOverrides env;
+    const char* variable;
+  } cases[] = {
+      {{{"ZOLSAMPLER_MQTT", "http://broker"}}, "ZOLSAMPLER_MQTT"},
+      {{{"ZOLSAMPLER_MQTT", "mqtt://broker:0"}}, "ZOLSAMPLER_MQTT"},
+      {{{"ZOLSAMPLER_MQTT", "mqtts://broker"}, {"ZOLSAMPLER_MQTT_CA", dir.File("none.pem")}},
+       "ZOLSAMPLER_MQTT_CA"},
+      {{{"ZOLSAMPLER_MQTT", "mqtt://broker"}, {"ZOLSAMPLER_MQTT_CA", dir.File("open")}},
+       "ZOLSAMPLER_MQTT_CA"},
+      {{{"ZOLSAMPLER_MQTT", "mqtt://broker"}, {"ZOLSAMPLER_MQTT_CREDENTIALS", dir.File("open")}},
+       "ZOLSAMPLER_MQTT_CREDENTIALS"},
+      {{{"ZOLSAMPLER_MQTT", "mqtt://broker"}, {"ZOLSAMPLER_MQTT_CREDENTIALS", dir.File("none")}},
+       "ZOLSAMPLER_MQTT_CREDENTIALS"},
+      {{{"ZOLSAMPLER_MQTT", "mqtt://broker"}, {"ZOLSAMPLER_MQTT_TOPIC", "ship/#"}},
+       "ZOLSAMPLER_MQTT_TOPIC"},
+      {{{"ZOLSAMPLER_MQTT", "mqtt://broker"}, {"ZOLSAMPLER_MQTT_KEEPALIVE", "2"}},
+       "ZOLSAMPLER_MQTT_KEEPALIVE"},
+  };
+  for (const auto& c : cases) {
+    EnvOverrides env = c.env;
+    env.push_back({"ZOLSAMPLER_COM1", "/nonexistent/zol"});
+    const ProgramResult result = RunProgram(
+        ZOLSAMPLER_EXE, {"zolsampler", "-P", "1", "-B", "9600", "-p", "-1", "-b", "-1"}, env);
+    EXPECT_EQ(result.status, 1) << c.variable;
+    EXPECT_EQ(result.err.rfind("zolsampler: " + std::string(c.variable) + ": ", 0), 0u)
+        << result.err;
+    EXPECT_EQ(result.out, "") << c.variable;
+  }
+}
+
 }  // namespace
 }  // namespace zol::test

@@ -83,11 +83,15 @@ bool MqttBroker::Start() {
         << "max_queued_messages 0\n";
     // Run by root, it would change to a user that cannot reach the files.
     if (::getuid() == 0) out << "user root\n";
-    if (options_.user.empty()) {
+    if (options_.users.empty()) {
       out << "allow_anonymous true\n";
     } else {
       const std::string passwords = dir_ + "/passwords";
-      std::ofstream(passwords) << options_.user << ":" << options_.password << "\n";
+      {
+        std::ofstream file(passwords);
+        for (const auto& [user, password] : options_.users)
+          file << user << ":" << password << "\n";
+      }
       ::chmod(passwords.c_str(), 0600);
       if (!RunQuietly({"mosquitto_passwd", "-U", passwords})) return false;
       out << "allow_anonymous false\npassword_file " << passwords << "\n";

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace zol::test {
 
@@ -18,8 +20,8 @@ namespace zol::test {
 uint16_t FreeTcpPort();
 
 struct BrokerOptions {
-  std::string user;  // with a password: only this user may connect
-  std::string password;
+  // With users, only they may connect, each with their password.
+  std::vector<std::pair<std::string, std::string>> users;
   std::string certFile;  // with keyFile: the listener speaks TLS
   std::string keyFile;
 };
@@ -33,6 +35,8 @@ class MqttBroker {
 
   // Starts the broker and waits until it listens; false when it did not.
   bool Start();
+  // For the next start.
+  void SetOptions(BrokerOptions options) { options_ = std::move(options); }
   // Ends it (SIGTERM: it saves its sessions first) and waits for it.
   void Stop();
   uint16_t Port() const { return port_; }

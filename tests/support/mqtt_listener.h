@@ -22,8 +22,9 @@ struct Received {
 
 class MqttListener {
  public:
-  MqttListener(const std::string& url, const std::string& filter, std::string clientId = "listener")
-      : client_(Options(url, std::move(clientId)), Callbacks()) {
+  MqttListener(const std::string& url, const std::string& filter, std::string clientId = "listener",
+               mqtt::BrokerSettings settings = {})
+      : client_(Options(url, std::move(clientId), std::move(settings)), Callbacks()) {
     client_.Subscribe(filter, 1);
     std::string error;
     started_ = client_.Start(&error);
@@ -60,8 +61,11 @@ class MqttListener {
   }
 
  private:
-  static mqtt::ClientOptions Options(const std::string& url, std::string clientId) {
+  // `settings` gives the CA file and the credentials; the URL is `url`.
+  static mqtt::ClientOptions Options(const std::string& url, std::string clientId,
+                                     mqtt::BrokerSettings settings) {
     mqtt::ClientOptions options;
+    options.broker = std::move(settings);
     mqtt::ParseBrokerUrl(url, &options.broker.url);
     options.clientId = std::move(clientId);
     options.keepAliveSeconds = 5;

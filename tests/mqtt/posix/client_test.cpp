@@ -92,7 +92,7 @@ TEST(ClientTest, PublishesRetainedAndAcknowledgedAndLeavesItsWill) {
 
 TEST(ClientTest, AWrongPasswordIsRefusedWithItsReasonAndTriedAgain) {
   test::TempDir dir;
-  test::MqttBroker broker(dir.Path(), {.user = "ship", .password = "right"});
+  test::MqttBroker broker(dir.Path(), {.users = {{"ship", "right"}}});
   ASSERT_TRUE(broker.Start());
   Events events;
   ClientOptions options = OptionsFor(broker.Url());
