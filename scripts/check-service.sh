@@ -9,6 +9,9 @@
 #   SIGSTOP: killed by the watchdog and restarted;
 #   a silent ZOL: the alarm line in the journal and the alarm command's
 #   output, then, with the ZOL answering again, the recovery;
+#   the MQTT link to a broker in the sandbox: the credentials file read as
+#   the unit's user, every line of the data file acknowledged (its cursor at
+#   the file's end), the retained status "stopped" after the stop;
 #   systemctl stop: status 0 and nothing left running;
 #   systemd-analyze security at 2.5 or less.
 # A drop-in for the test alone shortens RestartSec, WatchdogSec, the alarm
@@ -115,6 +118,10 @@ inside /bin/sh -c 'mkdir -p /run/zolsim /etc/zolsampler && chown zolsampler: /ru
 sed -e 's#^ZOLSAMPLER_COM1=.*#ZOLSAMPLER_COM1=/run/zolsim/zol#' \
   -e 's#^ZOLSAMPLER_COM2=.*#ZOLSAMPLER_COM2=/run/zolsim/ctd#' \
   dist/examples/zol42.env >"$scratch/zol42.env"
+broker_port=18830
+printf '%s\n' "ZOLSAMPLER_MQTT=mqtt://127.0.0.1:$broker_port" \
+  "ZOLSAMPLER_MQTT_CREDENTIALS=/etc/zolsampler/zol42.mqtt" >>"$scratch/zol42.env"
+printf 'zol42\nsecret\n' >"$scratch/zol42.mqtt"
 grep -v -e '^sync_minute' -e '^sample_rate' dist/examples/zol42.answers >"$scratch/zol42.answers"
 echo "sample_rate = 1" >>"$scratch/zol42.answers"
 cat >"$scratch/test.conf" <<'EOF'
@@ -127,7 +134,14 @@ EOF
 "$sandbox" put "$scratch/zol42.env" /etc/zolsampler/zol42.env
 "$sandbox" put "$scratch/zol42.answers" /etc/zolsampler/zol42.answers
 "$sandbox" put "$scratch/test.conf" "/etc/systemd/system/$instance.d/test.conf"
+"$sandbox" put "$scratch/zol42.mqtt" /etc/zolsampler/zol42.mqtt
+inside /bin/sh -c 'chown root:zolsampler /etc/zolsampler/zol42.mqtt && chmod 0640 /etc/zolsampler/zol42.mqtt'
 inside systemctl daemon-reload
+# The broker: anonymous, on the sandbox's loopback.
+inside systemd-run --quiet --unit=broker /usr/sbin/mosquitto -p "$broker_port"
+retained_status() {
+  inside mosquitto_sub -h 127.0.0.1 -p "$broker_port" -t zolsampler/ZOL0042/status -C 1 -W 5
+}
 
 start_zolsim
 # systemctl start returns once READY=1 has come (Type=notify).
@@ -142,6 +156,11 @@ inside /bin/sh -c 'test "$(stat -c %G:%a /var/lib/zolsampler/zol42)" = zolsample
 inside /bin/sh -c 'test "$(stat -c %G:%a /var/lib/zolsampler/zol42/ZOL0042_KIRN.dat)" = zolsampler:640' ||
   fail "the data file is not 0640 group zolsampler"
 say "READY, STATUS '$(prop StatusText)', user $user, data 0750/0640 group zolsampler"
+data=/var/lib/zolsampler/zol42/ZOL0042_KIRN.dat
+await 20 "test \"\$(cut -d' ' -f1 $data.sent)\" = \"\$(stat -c %s $data)\"" ||
+  fail "the MQTT link did not deliver the data file: cursor '$(inside cat $data.sent)'"
+retained_status | grep '"cycle":1' >/dev/null || fail "no retained status of cycle 1"
+say "MQTT: every line of the data file acknowledged, the retained status of cycle 1"
 
 inside systemctl kill -s KILL "$instance"
 pid=$(await_record 60 "$pid") || fail "not restarted and sampling again after SIGKILL"
@@ -176,6 +195,8 @@ inside systemctl stop "$instance"
 [ "$(prop ActiveState)" = inactive ] || fail "after stop the unit is $(prop ActiveState)"
 if inside pgrep -u zolsampler -x zolsampler >/dev/null; then fail "a sampler is still running"; fi
 say "systemctl stop: status 0, nothing left running"
+[ "$(retained_status)" = '{"state":"stopped"}' ] || fail "the retained status is '$(retained_status)'"
+say "MQTT: the retained status says stopped"
 
 inside rm "/etc/systemd/system/$instance.d/test.conf"
 inside systemctl daemon-reload
