@@ -7,8 +7,10 @@ namespace {
 
 template <typename Number>
 bool ParseDigits(std::string_view text, Number* value) {
+  // Digits as FormatCursor writes them: no sign, no leading zero.
   if (text.empty() || text.size() > 20 ||
-      text.find_first_not_of("0123456789") != std::string_view::npos)
+      text.find_first_not_of("0123456789") != std::string_view::npos ||
+      (text.size() > 1 && text.front() == '0'))
     return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
   return error == std::errc() && end == text.data() + text.size();

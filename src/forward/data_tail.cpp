@@ -5,7 +5,7 @@
 namespace zol::forward {
 namespace {
 
-constexpr size_t kChunk = 256 * 1024;
+constexpr size_t kChunk = size_t{256} * 1024;
 
 // The line at the start of `text`; false when it has no end yet and is
 // shorter than a piece.

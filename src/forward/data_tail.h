@@ -11,7 +11,7 @@
 
 namespace zol::forward {
 
-inline constexpr size_t kMaxPiece = 16 * 1024;
+inline constexpr size_t kMaxPiece = size_t{16} * 1024;
 
 struct TailLine {
   uint64_t offset = 0;

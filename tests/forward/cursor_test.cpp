@@ -15,9 +15,9 @@ TEST(CursorTest, ReadsBackOnlyWhatItWrites) {
   const Cursor cursors[] = {{0, 0}, {1234, 1796990000}, {UINT64_MAX, INT64_MAX}};
   for (const Cursor& cursor : cursors)
     EXPECT_EQ(ParseCursor(FormatCursor(cursor)), cursor) << FormatCursor(cursor);
-  for (const char* bad :
-       {"", "\n", "12 34", "12  34\n", " 12 34\n", "12 34 \n", "-1 34\n", "12 -34\n", "12 3x\n",
-        "12\n", "99999999999999999999 1\n", "1 9223372036854775808\n", "12 34\n\n"})
+  for (const char* bad : {"", "\n", "12 34", "12  34\n", " 12 34\n", "12 34 \n", "-1 34\n",
+                          "12 -34\n", "12 3x\n", "12\n", "99999999999999999999 1\n",
+                          "1 9223372036854775808\n", "12 34\n\n", "012 34\n", "12 034\n"})
     EXPECT_EQ(ParseCursor(bad), std::nullopt) << bad;
 }
 
