@@ -4,7 +4,8 @@
 # fuzz targets for a bounded time, and the performance check; the full run
 # also runs clang-tidy over src/, builds and checks the Debian package, its
 # manual and systemd unit, and the Windows build under wine. Both runs check
-# the layering and the format first; the CI builds take warnings as errors.
+# the layering, the format and the shell scripts first; the CI builds take
+# warnings as errors.
 #   --quick   the unit tests alone, without the slow and real-time ones
 set -eu
 cd "$(dirname "$0")/.."
@@ -30,6 +31,7 @@ suite() {
 
 scripts/check-layers.sh
 scripts/check-format.sh
+scripts/check-shell.sh
 if [ "${1:-}" = "--quick" ]; then
   build default
   exec ctest --preset default -j"$jobs" -LE "slow|realtime"

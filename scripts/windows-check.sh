@@ -74,6 +74,7 @@ wine $tests --gtest_filter="WindowsTimeZone*" </dev/null
   echo passed >"$work/limited"
 ) 2>&1 | cat
 [ -f "$work/limited" ]
+# shellcheck disable=SC2086  # a list of process ids
 kill $pids
 pids=""
 rm -f "$dev/com1" "$dev/com8"
