@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-package.XXXXXX")
 [ "${1:-}" = "--keep" ] || trap 'rm -rf "$scratch"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 echo "check-package: working in $scratch"
 
 fail() {

@@ -41,6 +41,9 @@ echo "=== tidy"
 scripts/check-tidy.sh build
 echo "=== package"
 package_dir=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-deb.XXXXXX")
+trap 'rm -rf "$package_dir"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 ZOL_PACKAGE_DIR=$package_dir scripts/check-package.sh
 echo "=== service"
 ZOL_PACKAGE_DIR=$package_dir scripts/check-service.sh
