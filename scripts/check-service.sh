@@ -18,8 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-service.XXXXXX")
-sandbox=../shared/tools/systemd-sandbox.sh
-[ -x "$sandbox" ] || sandbox=scripts/systemd-sandbox.sh
+sandbox=scripts/systemd-sandbox.sh
 export SYSTEMD_SANDBOX_STATE="$scratch/sandbox"
 instance=zolsampler@zol42.service
 started=$(date +%s)
