@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-package.XXXXXX")
 [ "${1:-}" = "--keep" ] || trap 'rm -rf "$scratch"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 echo "check-package: working in $scratch"
 
 fail() {
@@ -35,14 +37,16 @@ check_unattended_start() {
   head -n 2 "$scratch/ready" >/dev/null
   (
     set -a
+    # shellcheck source-path=SCRIPTDIR/.. source=dist/examples/zol42.env
     . "$source_dir/dist/examples/zol42.env"
-    ZOLSAMPLER_COM1="$scratch/zol" ZOLSAMPLER_COM2="$scratch/ctd"
-    ZOLSAMPLER_ANSWERS="$scratch/zol42.answers"
+    export ZOLSAMPLER_COM1="$scratch/zol" ZOLSAMPLER_COM2="$scratch/ctd"
+    export ZOLSAMPLER_ANSWERS="$scratch/zol42.answers"
     cd "$scratch/work"
     exec "$sampler" -P "$ZOL_PORT" -B "$ZOL_BAUD" -p "$CTD_PORT" -b "$CTD_BAUD"
   ) </dev/null >"$scratch/console" 2>&1 &
   sampler_pid=$!
   # Until sampling runs, the sampler has ended, or a minute has passed.
+  # shellcheck disable=SC2016  # the inner shell expands its own arguments
   timeout 60 sh -c 'until grep -q "^No keyboard input" "$1" || ! kill -0 "$2" 2>/dev/null; do
     sleep 0.2; done' - "$scratch/console" "$sampler_pid" || true
   if ! grep -q "^No keyboard input" "$scratch/console"; then
@@ -56,7 +60,7 @@ check_unattended_start() {
   grep -q 'Got SIGTERM' "$scratch/console" || { cat "$scratch/console"; fail "no orderly stop on SIGTERM"; }
   [ "$status" -eq 0 ] || { cat "$scratch/console"; fail "the unattended sampler ended with status $status, not 0"; }
   grep -q '^#ALL RECORDS' "$scratch/work/ZOL0042_KIRN.dat" || fail "no data file ZOL0042_KIRN.dat"
-  kill "$sim_pid" && wait "$sim_pid" || fail "zolsim ended with status $?"
+  { kill "$sim_pid" && wait "$sim_pid"; } || fail "zolsim ended with status $?"
   echo "check-package: unattended start with the example files ran and stopped with status 0"
 }
 
@@ -68,7 +72,7 @@ build_package() {
   (cd "$scratch/build" && cpack -G DEB >"$scratch/cpack.log" 2>&1) ||
     { cat "$scratch/cpack.log"; fail "cpack -G DEB"; }
   set -- "$scratch"/build/zolsampler_*_*.deb
-  [ $# -eq 1 ] && [ -f "$1" ] || fail "expected one zolsampler_<version>_<arch>.deb, got: $*"
+  { [ $# -eq 1 ] && [ -f "$1" ]; } || fail "expected one zolsampler_<version>_<arch>.deb, got: $*"
   deb=$1
   echo "check-package: built $(basename "$deb")"
 }
@@ -148,6 +152,7 @@ check_unit() {
     fail "systemd-analyze verify: $report"
   [ -z "$report" ] || fail "systemd-analyze verify: $report"
   # The example environment file must set every variable the unit uses.
+  # shellcheck disable=SC2016  # a literal ${NAME} in the unit
   for variable in $(grep '^ExecStart=' "$unit" | grep -o '\${[A-Z_0-9]*}' | tr -d '${}'); do
     grep -q "^$variable=" "$source_dir/dist/examples/zol42.env" ||
       fail "dist/examples/zol42.env does not set $variable"

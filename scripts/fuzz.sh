@@ -15,6 +15,8 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 # LeakSanitizer needs ptrace, which containers often forbid; ASan and UBSan stay on.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

@@ -13,6 +13,8 @@ cmake --preset default >/dev/null
 cmake --build build -j2 --target zolview >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 data="$work/ZOL0042_KIRN.dat"
 python3 bench/view/make_data.py KIRN "$records" "$data"
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores"

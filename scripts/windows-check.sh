@@ -31,8 +31,11 @@ cleanup() {
   for pid in $pids; do kill "$pid" 2>/dev/null || true; done
   wineserver -k 2>/dev/null || true
   rm -f "$dev/com1" "$dev/com2" "$dev/com8"
+  rm -rf "$work"
 }
 trap cleanup EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 # One wine server for all runs, kept up (-p) once the one of the prefix's
 # set-up has ended. It sets up its devices (COM1 as /dev/ttyS0) when it
 # starts, so the links of the tests are made after that.
@@ -74,6 +77,7 @@ wine $tests --gtest_filter="WindowsTimeZone*" </dev/null
   echo passed >"$work/limited"
 ) 2>&1 | cat
 [ -f "$work/limited" ]
+# shellcheck disable=SC2086  # a list of process ids
 kill $pids
 pids=""
 rm -f "$dev/com1" "$dev/com8"
@@ -106,5 +110,4 @@ if [ "${1:-}" = "--idle" ]; then
 fi
 sh scripts/windows-view-check.sh
 scripts/windows-service-check.sh "$work"
-rm -rf "$work"
 echo "=== windows: passed"

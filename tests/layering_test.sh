@@ -7,6 +7,8 @@ check="$source_dir/scripts/check-layers.sh"
 "$check" "$source_dir/src" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 
 expect_refused() {
   rm -rf "$work/src"
