@@ -73,7 +73,7 @@ void CheckPreviousFiles() {
 void GetConfigInfo() {
   SamplerState& state = State();
   const int woke = WakeZolMode(state.zolPort, state.sampleMode);
-  if (woke != 1) {
+  if (woke != kReplyOk) {
     ConsolePrintf("ERROR Waking ZOL, ret = %d, exiting!\n", woke);
     EndProgram();
   }
