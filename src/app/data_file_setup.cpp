@@ -20,10 +20,6 @@
 namespace zol {
 namespace {
 
-const char* ModeName(uint16_t mode) {
-  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
-}
-
 // The documented end of the configuration step: ports closed, CTD first.
 [[noreturn]] void EndProgram() {
   const SamplerState& state = State();

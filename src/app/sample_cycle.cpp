@@ -26,10 +26,6 @@ unsigned long Counter() {
   return State().sampleCount;
 }
 
-const char* ModeName(uint16_t mode) {
-  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
-}
-
 // What the running cycle has achieved so far (the caller holds the cycle
 // lock).
 CycleOutcome g_outcome;

@@ -19,6 +19,10 @@ class AutoResetEvent;
 // Indexed by sampleMode.
 inline constexpr const char* ModeNames[] = {"NULL", "KIRN", "PADO"};
 inline constexpr int kModeCount = 3;
+// The sensor kind's name; an unknown mode is "NULL".
+inline const char* ModeName(uint16_t mode) {
+  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
+}
 
 inline constexpr int kReplyBufferSize = 1024;
 

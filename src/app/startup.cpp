@@ -164,7 +164,7 @@ void StartSampler() {
   CheckPreviousFiles();
   {
     std::lock_guard lock(TheCycleLock());
-    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeNames[s.sampleMode]);
+    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeName(s.sampleMode));
     GetConfigInfo();
   }
   ConsolePrintf("\n*** Starting Sample Thread ( Type CTRL+H for help )***\n");
