@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/port_setup.h"
 #include "app/sampler_state.h"
 #include "app/unattended.h"
 #include "base/console_out.h"
@@ -14,7 +15,6 @@
 #include "console/prompts.h"
 #include "files/data_files.h"
 #include "files/line_file.h"
-#include "link/serial_service.h"
 #include "link/zol_protocol.h"
 
 namespace zol {
@@ -22,9 +22,7 @@ namespace {
 
 // The documented end of the configuration step: ports closed, CTD first.
 [[noreturn]] void EndProgram() {
-  const SamplerState& state = State();
-  if (state.ctdPort != -1) SerialClose(state.ctdPort);
-  SerialClose(state.zolPort);
+  CloseSamplerPorts();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }

@@ -8,6 +8,9 @@ namespace zol {
 
 void InitSerialLibrary();
 void OpenPort(int port, int baud);
+// The sampler's ports closed in their documented order: the CTD port (when
+// there is one), then the ZOL port.
+void CloseSamplerPorts();
 [[noreturn]] void FatalSerialError(int port, int code);
 // The result itself when >= 0; otherwise FatalSerialError(port, result).
 int CheckSerialResult(int port, int result);

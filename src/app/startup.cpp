@@ -74,10 +74,8 @@ void OpenCommunications() {
 }
 
 [[noreturn]] void FailStart(const char* message) {
-  const SamplerState& s = State();
   ConsolePrintf("%s", message);
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
