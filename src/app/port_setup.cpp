@@ -35,7 +35,7 @@ void OpenPort(int port, int baud) {
 
 void CloseSamplerPorts() {
   const SamplerState& s = Settings();
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
+  if (s.HasCtd()) SerialClose(s.ctdPort);
   SerialClose(s.zolPort);
 }
 

@@ -72,7 +72,7 @@ void OpenCycleFiles() {
   s.logFile = LineFile::Open(s.logPath);
   logOpenError = s.logFile == nullptr ? (errno != 0 ? errno : EIO) : 0;
   s.datFile = LineFile::Open(s.datPath);
-  if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = LineFile::Open(s.dat2Path);
+  if (s.pumpSample == 1 && s.HasCtd()) s.dat2File = LineFile::Open(s.dat2Path);
 }
 
 // Appends one record and closes the file, which syncs it to disk; false
@@ -185,7 +185,7 @@ bool TakeFirstSample() {
 
 void TakePumpSample() {
   SamplerState& s = State();
-  if (s.ctdPort == -1) return;
+  if (!s.HasCtd()) return;
   if (CtdPump(s.ctdPort, 1) != kReplyOk) {
     LogStep("CtdPump ON ERROR");
     return;
@@ -229,7 +229,7 @@ CycleOutcome SampleCycle() {
   ++s.sampleCount;
   WriteWakingLine();
   if (WakeZolForCycle()) {
-    if (s.ctdPort != -1) {
+    if (s.HasCtd()) {
       SendCtdValues();
     } else {
       SendOperatorValues();

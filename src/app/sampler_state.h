@@ -26,6 +26,9 @@ inline const char* ModeName(uint16_t mode) {
 
 inline constexpr int kReplyBufferSize = 1024;
 
+// The CTD port of a run without a CTD (-p -1).
+inline constexpr int32_t kNoCtdPort = -1;
+
 struct SamplerState {
   // Settings.
   int32_t zolPort = 0;
@@ -39,6 +42,8 @@ struct SamplerState {
   float solutionSal = 0.0f;
   uint16_t pumpSample = 0;
   int32_t syncMinute = 0;
+
+  bool HasCtd() const { return ctdPort != kNoCtdPort; }
 
   // Run-time fields.
   uint32_t sampleCount = 0;

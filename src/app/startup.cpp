@@ -70,7 +70,7 @@ void OpenCommunications() {
   ConsolePrintf("\n\n***Initializing Communications***\n");
   InitSerialLibrary();
   OpenPort(s.zolPort, s.zolBaud);
-  if (s.ctdPort != -1) OpenPort(s.ctdPort, s.ctdBaud);
+  if (s.HasCtd()) OpenPort(s.ctdPort, s.ctdBaud);
 }
 
 [[noreturn]] void FailStart(const char* message) {
@@ -100,7 +100,7 @@ void GetSampleParameters() {
   s.sampleMode = static_cast<uint16_t>(mode);
 
   s.pumpSample = 0;
-  if (s.ctdPort == -1) {
+  if (!s.HasCtd()) {
     AskSolution();
     return;
   }
