@@ -1,7 +1,5 @@
 #include "app/data_file_setup.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,12 +28,12 @@ namespace {
 // Size of the file just opened; 0 (and the message) when it cannot be
 // found. By name: a line file shows no descriptor.
 long long FileSize(const char* path) {
-  struct stat info {};
-  if (stat(path, &info) != 0) {
+  const long long size = FileSizeOf(path);
+  if (size < 0) {
     ConsolePrintf("\n\nError, fstat ret = %d\n\n", -1);
     return 0;
   }
-  return static_cast<long long>(info.st_size);
+  return size;
 }
 
 }  // namespace

@@ -18,5 +18,7 @@ void WriteDataFileHeader(LineFile& file, uint16_t mode);
 // True when `path` can be opened for reading. Never blocks: a FIFO of that
 // name counts as present without waiting for a writer.
 bool CanOpenForReading(const char* path);
+// The size in bytes of the file at `path`; -1 when it cannot be found.
+long long FileSizeOf(const char* path);
 
 }  // namespace zol
