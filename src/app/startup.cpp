@@ -150,7 +150,7 @@ void StartSampler() {
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();
-  InstallControlHandler();
+  EnableControlHandler();
   // The start-up exchanges hold the port like a cycle: a control event
   // waits for their end.
   {
