@@ -1,5 +1,5 @@
-// Starting the serial port service, opening the two ports, and the one place
-// where a failure of the service ends the program.
+// Starting the serial port service, opening and closing the two ports, and
+// the one place where a failure of the service ends the program.
 #pragma once
 
 #include "link/serial_errors.h"

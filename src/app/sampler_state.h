@@ -1,5 +1,5 @@
-// The one process-wide record of settings and run-time state, and the two
-// constant tables. Start-up writes the settings before the sampling thread
+// The one process-wide record of settings and run-time state, and the mode
+// names. Start-up writes the settings before the sampling thread
 // exists; afterwards they are only read. The run-time fields belong to the
 // one sample cycle (or pass-through terminal) that holds the cycle lock.
 #pragma once

@@ -1,4 +1,5 @@
-// The names and the fixed content of the log, data and second data files.
+// The names and the fixed content of the log, data and second data files,
+// and what start-up asks of a file by name: is it there, how large is it.
 #pragma once
 
 #include <cstdint>
