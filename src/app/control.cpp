@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kCtrlC = 3;
 
-std::atomic<bool> g_installed{false};
+std::atomic<bool> g_enabled{false};
 
 void PassCtrlCToZol() {
   const int port = Settings().zolPort;
@@ -21,16 +21,16 @@ void PassCtrlCToZol() {
 
 }  // namespace
 
-void InstallControlHandler() {
-  g_installed.store(true);
+void EnableControlHandler() {
+  g_enabled.store(true);
 }
 
-bool ControlHandlerInstalled() {
-  return g_installed.load();
+bool ControlHandlerEnabled() {
+  return g_enabled.load();
 }
 
-void RemoveControlHandler() {
-  g_installed.store(false);
+void DisableControlHandler() {
+  g_enabled.store(false);
 }
 
 int ConsoleCtrlHandler(unsigned long /*eventType*/) {

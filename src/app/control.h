@@ -4,12 +4,13 @@
 
 namespace zol {
 
-// From now on control events reach ConsoleCtrlHandler (start-up calls this
-// once both ports are open).
-void InstallControlHandler();
-bool ControlHandlerInstalled();
-// Back to no handler. For tests.
-void RemoveControlHandler();
+// Sets the flag that sends control events to ConsoleCtrlHandler from now on
+// (start-up sets it once both ports are open); before, a control event ends
+// start-up.
+void EnableControlHandler();
+bool ControlHandlerEnabled();
+// Clears the flag. For tests.
+void DisableControlHandler();
 
 // Sends the byte 3 to the ZOL and empties the ZOL's receive queue. When a
 // cycle, the pass-through terminal or a start-up exchange has the port, that

@@ -6,6 +6,7 @@
 #include "app/control.h"
 #include "app/cycle_lock.h"
 #include "app/interactive.h"
+#include "app/port_setup.h"
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
 #include "app/sampling_thread.h"
@@ -74,8 +75,7 @@ int RunStopSequence(const char* heading) {
   s.stopEvent.reset();
   // A control event must not reach a port while it is being closed.
   std::lock_guard lock(TheCycleLock());
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   return 0;
 }
 

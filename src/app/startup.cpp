@@ -70,14 +70,12 @@ void OpenCommunications() {
   ConsolePrintf("\n\n***Initializing Communications***\n");
   InitSerialLibrary();
   OpenPort(s.zolPort, s.zolBaud);
-  if (s.ctdPort != -1) OpenPort(s.ctdPort, s.ctdBaud);
+  if (s.HasCtd()) OpenPort(s.ctdPort, s.ctdBaud);
 }
 
 [[noreturn]] void FailStart(const char* message) {
-  const SamplerState& s = State();
   ConsolePrintf("%s", message);
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
@@ -102,7 +100,7 @@ void GetSampleParameters() {
   s.sampleMode = static_cast<uint16_t>(mode);
 
   s.pumpSample = 0;
-  if (s.ctdPort == -1) {
+  if (!s.HasCtd()) {
     AskSolution();
     return;
   }
@@ -152,7 +150,7 @@ void StartSampler() {
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();
-  InstallControlHandler();
+  EnableControlHandler();
   // The start-up exchanges hold the port like a cycle: a control event
   // waits for their end.
   {
@@ -164,7 +162,7 @@ void StartSampler() {
   CheckPreviousFiles();
   {
     std::lock_guard lock(TheCycleLock());
-    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeNames[s.sampleMode]);
+    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeName(s.sampleMode));
     GetConfigInfo();
   }
   ConsolePrintf("\n*** Starting Sample Thread ( Type CTRL+H for help )***\n");

@@ -34,7 +34,7 @@ class KeyboardTest : public CycleFixture {
   }
   void TearDown() override {
     ResetStopRequest();
-    RemoveControlHandler();
+    DisableControlHandler();
   }
 
   // Starts the thread and waits until it is parked in its first wait.

@@ -162,10 +162,10 @@ class StressTest : public ::testing::Test {
     std::snprintf(s.datPath, kPathSize, "%s", dir.File("ZOL0042_KIRN.dat").c_str());
     std::snprintf(s.dat2Path, kPathSize, "%s", dir.File("ZOL0042_KIRN_2.dat").c_str());
     serial.Open(kZolPort, 1024, 1024);
-    InstallControlHandler();
+    EnableControlHandler();
   }
   void TearDown() override {
-    RemoveControlHandler();
+    DisableControlHandler();
     InstallKeySource(nullptr);
     InstallSerialService(nullptr);
     ResetState();
