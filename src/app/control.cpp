@@ -10,6 +10,7 @@ namespace zol {
 namespace {
 
 constexpr int kCtrlC = 3;
+constexpr unsigned long kCtrlBreakEvent = 1;
 
 std::atomic<bool> g_enabled{false};
 
@@ -36,6 +37,10 @@ void DisableControlHandler() {
 int ConsoleCtrlHandler(unsigned long /*eventType*/) {
   TheCycleLock().RunWhenFree(PassCtrlCToZol);
   return 1;
+}
+
+void BreakKeyAtPrompt() {
+  if (ControlHandlerEnabled()) ConsoleCtrlHandler(kCtrlBreakEvent);
 }
 
 }  // namespace zol

@@ -1,4 +1,5 @@
-// The console control handler: a control event (CTRL+C, CTRL+\ and their
+// The console control handler: once the ports are open, a control event
+// (CTRL+C and CTRL+\ at the command loop, CTRL+\ at a prompt, their
 // signals) is passed on to the ZOL as CTRL+C instead of ending the program.
 #pragma once
 
@@ -17,5 +18,9 @@ void DisableControlHandler();
 // is done as soon as it lets the port go, so no reply is lost mid-exchange.
 // Never blocks. 1 (TRUE) for every event: the event counts as handled.
 int ConsoleCtrlHandler(unsigned long eventType);
+
+// CTRL+\ typed at a prompt (the console's break-key hook): the CTRL+BREAK
+// event once the handler is enabled; nothing before.
+void BreakKeyAtPrompt();
 
 }  // namespace zol

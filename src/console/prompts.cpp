@@ -1,5 +1,6 @@
 #include "console/prompts.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -31,6 +32,7 @@ constexpr int16_t kDateCapacity = 40;
 constexpr int kYesNoQuestionBytes = 90;
 
 thread_local LineEnd g_lastLineEnd = LineEnd::kEnter;
+std::atomic<void (*)()> g_breakKeyHook{nullptr};
 
 int16_t EndLine(LineEnd how) {
   g_lastLineEnd = how;
@@ -194,9 +196,11 @@ int16_t EditLine(char* buf, int16_t capacity) {
     switch (code & 0xFF) {
       case kFunctionKeyLead:
       case kCtrlC:
-      case kCtrlBackslash:
         buf[0] = '\0';
         return EndLine(LineEnd::kAbandoned);
+      case kCtrlBackslash:  // an event: the line stays as it is
+        if (void (*hook)() = g_breakKeyHook.load()) hook();
+        break;
       case kBackspace:
         if (length > 0) {
           buf[--length] = '\0';
@@ -287,6 +291,10 @@ int16_t PromptDateTime(const char* question, uint16_t useNow, std::tm* time) {
     if (ScanDateTime(line, time)) return 1;
     NewlineBeforeReask(question);
   }
+}
+
+void SetBreakKeyHook(void (*hook)()) {
+  g_breakKeyHook.store(hook);
 }
 
 int FlushKeyboard() {
