@@ -13,8 +13,11 @@
 # The shellcheck package: the guard of the shell scripts.
 set -eu
 packages="cmake g++ make"
+# The demo names all it builds with: what packages only recommend (manual
+# pages, image libraries) would double its install.
+recommends=""
 case ${1:-} in
-  --demo) ;;
+  --demo) recommends="--no-install-recommends" ;;
   "") packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   dpkg-dev mandoc groff-base man-db systemd
   g++-mingw-w64-x86-64 wine64 googletest python3
@@ -31,4 +34,5 @@ echo "Installing: $*"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 $sudo apt-get update -qq
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@"
+# shellcheck disable=SC2086  # one option or none
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $recommends "$@"
