@@ -14,6 +14,7 @@ allowed() {
     app) echo "base link console files app" ;;
     sim) echo "base sim" ;;
     view) echo "view" ;;
+    shore) echo "base files mqtt shore" ;;
     *) echo "" ;;
   esac
 }

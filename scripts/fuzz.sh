@@ -19,9 +19,9 @@ trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in read_line ctd_echo clock_replies parse_ctd prompts view_records \
-  answers_file feed_targets view_meta json_reader; do
+  answers_file feed_targets view_meta json_reader shore_messages; do
   time=$seconds
-  case $target in answers_file | feed_targets | json_reader) time=$(((seconds + 1) / 2)) ;; esac
+  case $target in answers_file | feed_targets | json_reader | shore_messages) time=$(((seconds + 1) / 2)) ;; esac
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
   echo "fuzz_$target: ${time}s, seed $seed"
