@@ -8,6 +8,7 @@
 #include "app/interactive.h"
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
 #include "app/stop_event.h"
@@ -61,6 +62,7 @@ void ForceSample() {
   std::lock_guard lock(TheCycleLock());
   State().nowTime = WallNow();
   SampleCycle();
+  NoteCycleEnded();
 }
 
 int RunStopSequence(const char* heading) {
