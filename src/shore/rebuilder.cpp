@@ -17,6 +17,7 @@ struct Rebuilder::File {
   std::string name;  // "station/file", for reports
   fs::path path;
   fs::path statePath;  // ".<file>.zolshore" beside it: the generation
+  fs::path heldPath;   // ".<file>.held": the held lines, so a restart keeps them
   int64_t generation = 0;
   uint64_t front = 0;  // the file's size: every byte before it is written
   std::map<uint64_t, std::string> held;
@@ -91,6 +92,7 @@ Rebuilder::File* Rebuilder::Load(const LineMessage& message) {
   const fs::path folder = dir_ / message.station;
   file->path = folder / message.file;
   file->statePath = folder / ("." + message.file + ".zolshore");
+  file->heldPath = folder / ("." + message.file + ".held");
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) {
@@ -109,7 +111,45 @@ Rebuilder::File* Rebuilder::Load(const LineMessage& message) {
   }
   const uintmax_t size = fs::file_size(file->path, error);
   file->front = error ? 0 : size;
-  return files_.emplace(key, std::move(file)).first->second.get();
+  File* loaded = files_.emplace(key, std::move(file)).first->second.get();
+  ReloadHeld(*loaded);
+  return loaded;
+}
+
+// Entries "<offset> <length>\n<bytes>"; a cut last one (a crash) ends it.
+void Rebuilder::ReloadHeld(File& file) {
+  std::ifstream in(file.heldPath, std::ios::binary);
+  uint64_t offset = 0;
+  std::size_t length = 0;
+  while (in >> offset >> length && in.get() == '\n' && length <= limits_.maxHeldBytes) {
+    std::string bytes(length, '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(length))) break;
+    if (offset < file.front || file.held.count(offset)) continue;
+    if (heldLines_ + 1 > limits_.maxHeldLines || heldBytes_ + length > limits_.maxHeldBytes) break;
+    heldBytes_ += length;
+    ++heldLines_;
+    file.held.emplace(offset, std::move(bytes));
+  }
+  Drain(file);
+}
+
+void Rebuilder::SpoolHeld(File& file, uint64_t offset, const std::string& bytes) {
+  const std::string entry =
+      std::to_string(offset) + " " + std::to_string(bytes.size()) + "\n" + bytes;
+  std::unique_ptr<AppendFile> out = AppendFile::Open(file.heldPath.c_str());
+  if (out == nullptr || !out->AppendWhole(entry.data(), entry.size()) || !out->Sync())
+    report_("cannot write " + file.heldPath.string() + ": " + ErrnoText(errno) +
+            "; the line at offset " + std::to_string(offset) + " is held in memory only");
+}
+
+void Rebuilder::DropHeld(File& file) {
+  for (const auto& [offset, bytes] : file.held) {
+    heldBytes_ -= bytes.size();
+    --heldLines_;
+  }
+  file.held.clear();
+  std::error_code error;
+  fs::remove(file.heldPath, error);
 }
 
 bool Rebuilder::NewGeneration(File& file, int64_t generation) {
@@ -127,15 +167,11 @@ bool Rebuilder::NewGeneration(File& file, int64_t generation) {
       return false;
     }
   }
+  DropHeld(file);
   if (!WriteGeneration(file.statePath, generation)) {
     report_("cannot write " + file.statePath.string() + ": " + ErrnoText(errno));
     return false;
   }
-  for (const auto& [offset, bytes] : file.held) {
-    heldBytes_ -= bytes.size();
-    --heldLines_;
-  }
-  file.held.clear();
   file.generation = generation;
   file.front = 0;
   file.failing = false;
@@ -171,6 +207,8 @@ bool Rebuilder::Hold(File& file, const LineMessage& message) {
   file.held.emplace(message.offset, message.bytes);
   ++heldLines_;
   heldBytes_ += message.bytes.size();
+  // The line at the front is written at once and needs no spool.
+  if (message.offset != file.front) SpoolHeld(file, message.offset, message.bytes);
   return true;
 }
 
@@ -184,6 +222,7 @@ void Rebuilder::Drain(File& file) {
     heldBytes_ -= first->second.size();
     --heldLines_;
     file.held.erase(first);
+    if (file.held.empty()) DropHeld(file);
   }
 }
 

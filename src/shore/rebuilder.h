@@ -59,6 +59,9 @@ class Rebuilder {
   File* Load(const LineMessage& message);
   bool NewGeneration(File& file, int64_t generation);
   bool Hold(File& file, const LineMessage& message);
+  void ReloadHeld(File& file);
+  void SpoolHeld(File& file, uint64_t offset, const std::string& bytes);
+  void DropHeld(File& file);
   void Drain(File& file);
   bool WriteFront(File& file, const std::string& bytes);
   void CloseOthers(const File& keep);

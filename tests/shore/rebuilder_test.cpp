@@ -70,17 +70,20 @@ TEST_F(RebuilderTest, WritesOnlyTheContiguousFront) {
   EXPECT_TRUE(reports_.empty());
 }
 
-TEST_F(RebuilderTest, ARestartCarriesOnFromTheFileAndItsGeneration) {
+TEST_F(RebuilderTest, ARestartCarriesOnFromTheFileItsGenerationAndItsHeldLines) {
   {
     Rebuilder first = Make();
     EXPECT_EQ(first.Apply(Line(0)), Outcome::kWritten);
     EXPECT_EQ(first.Apply(Line(1)), Outcome::kWritten);
+    EXPECT_EQ(first.Apply(Line(3)), Outcome::kHeld);
   }
   Rebuilder second = Make();
   EXPECT_EQ(second.Apply(Line(1)), Outcome::kDuplicate);
+  EXPECT_EQ(second.Apply(Line(3)), Outcome::kDuplicate);
   EXPECT_EQ(second.Apply(Line(0, 99)), Outcome::kStale);
   EXPECT_EQ(second.Apply(Line(2)), Outcome::kWritten);
-  EXPECT_EQ(Shore(), kShip.Bytes(3));
+  EXPECT_EQ(Shore(), kShip.Bytes(4));
+  EXPECT_FALSE(fs::exists(dir_.Path() + "/ZOL0042/.ZOL0042_KIRN.dat.held"));
 }
 
 TEST_F(RebuilderTest, ANewGenerationMovesTheOldFileAside) {
@@ -91,11 +94,11 @@ TEST_F(RebuilderTest, ANewGenerationMovesTheOldFileAside) {
     EXPECT_EQ(first.Apply(Line(2)), Outcome::kHeld);
     EXPECT_EQ(first.Apply(Line(1, 200, next)), Outcome::kHeld);
   }
-  // The generation is kept across a restart; the held line went with it.
+  // The generation and its held line are kept across a restart.
   Rebuilder second = Make();
   EXPECT_EQ(second.Apply(Line(1)), Outcome::kStale);
   EXPECT_EQ(second.Apply(Line(0, 200, next)), Outcome::kWritten);
-  EXPECT_EQ(Shore(), next.Bytes(1));
+  EXPECT_EQ(Shore(), next.Bytes(2));
   EXPECT_EQ(ReadFile(dir_.Path() + "/ZOL0042/ZOL0042_KIRN.dat.100"), kShip.Bytes(1));
 }
 
