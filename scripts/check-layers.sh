@@ -17,7 +17,9 @@ allowed() {
     link | console | files) echo "base $1" ;;
     app) echo "base link console files app" ;;
     sim) echo "base sim" ;;
+    mqtt) echo "base mqtt" ;;
     view) echo "view" ;;
+    shore) echo "base files mqtt shore" ;;
     *) echo "" ;;
   esac
 }

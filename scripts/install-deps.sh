@@ -11,8 +11,10 @@
 # python3-netcdf4, python3-xarray and python3-pandas read it back in the tests.
 # clang-format and clang-tidy: the style and lint guards. util-linux: setpriv.
 # The shellcheck package: the guard of the shell scripts.
+# libmosquitto-dev: the MQTT shore link (the demo's build too); mosquitto,
+# mosquitto-clients and openssl: the broker, its tools and a CA for the link's tests.
 set -eu
-packages="cmake g++ make"
+packages="cmake g++ make libmosquitto-dev"
 # The demo names all it builds with: what packages only recommend (manual
 # pages, image libraries) would double its install.
 recommends=""
@@ -22,7 +24,7 @@ case ${1:-} in
   dpkg-dev mandoc groff-base man-db systemd
   g++-mingw-w64-x86-64 wine64 googletest python3
   nsis libnetcdf-dev netcdf-bin python3-netcdf4 python3-xarray python3-pandas
-  clang-format clang-tidy util-linux shellcheck" ;;
+  clang-format clang-tidy util-linux shellcheck mosquitto mosquitto-clients openssl" ;;
   *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
 esac
 set --

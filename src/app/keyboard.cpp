@@ -9,6 +9,7 @@
 #include "app/port_setup.h"
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
 #include "app/stop_event.h"
@@ -62,6 +63,7 @@ void ForceSample() {
   std::lock_guard lock(TheCycleLock());
   State().nowTime = WallNow();
   SampleCycle();
+  NoteCycleEnded();
 }
 
 int RunStopSequence(const char* heading) {

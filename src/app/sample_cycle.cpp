@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "base/clock.h"
 #include "base/console_out.h"
 #include "base/errno_text.h"
@@ -157,7 +158,10 @@ void FetchSample(std::unique_ptr<LineFile>& file, const char* path) {
   // disk even when the program dies right after.
   const bool stored = StoreRecord(file, s.replyBuffer);
   LogStep("Send Sample OK");
-  if (stored) ++g_outcome.recordsStored;
+  if (stored) {
+    ++g_outcome.recordsStored;
+    NoteRecordStored(path, s.replyBuffer);
+  }
   ConsolePrintf("%03lu, %s\n", Counter(), s.replyBuffer);
   // A record that reached no file is reported, never lost silently.
   if (!stored) LogStep("Store Sample ERROR");
@@ -227,6 +231,7 @@ CycleOutcome SampleCycle() {
   g_outcome = CycleOutcome();
   OpenCycleFiles();
   ++s.sampleCount;
+  NoteCycleBegins(s.sampleCount, s.nextSampleTime);
   WriteWakingLine();
   if (WakeZolForCycle()) {
     if (s.HasCtd()) {

@@ -15,6 +15,7 @@
 #include "app/keyboard.h"
 #include "app/port_setup.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
 #include "app/stop_event.h"
@@ -23,6 +24,7 @@
 #include "base/console_out.h"
 #include "console/prompts.h"
 #include "link/serial_service.h"
+#include "link/system_serial.h"
 
 namespace zol {
 namespace {
@@ -134,6 +136,7 @@ void StartSampling() {
   } catch (const std::exception&) {
     FailStart("\nERROR Creating Stop Event, exiting!\n");
   }
+  NoteSamplerStarted(SystemPortPath(s.zolPort), s.ctdPort != -1 ? SystemPortPath(s.ctdPort) : "");
   try {
     StartSamplingThread();
   } catch (const std::system_error&) {
