@@ -1,5 +1,6 @@
 #include "view/record_parser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -146,6 +147,18 @@ void ClassifyLine(std::string_view line, const Layout* layout, ParsedLine& out) 
   } else {
     out.kind = RecordKind(line, layout, out);
   }
+}
+
+std::optional<int64_t> ParseDigits(std::string_view text, size_t maxDigits, int64_t max) {
+  // 18 digits never overflow.
+  if (text.empty() || text.size() > std::min<size_t>(maxDigits, 18)) return std::nullopt;
+  int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > max) return std::nullopt;
+  return value;
 }
 
 }  // namespace zol::view

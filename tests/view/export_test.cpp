@@ -175,7 +175,7 @@ TEST_F(ExportTest, NetcdfAndNccsvCarryTimesValuesFlagsAndMetadata) {
       "nitrate 20 20.05 20.1 20.2 35 20.4 20.5 nan 120 nan 20.9 21 21.1 21.2\n"
       "nitrate_qc 1 1 1 1 4 1 1 9 4 9 1 1 1 1\n"
       "temp_qc 1 1 1 1 1 1 1 1 1 1 3 1 1 1\n"
-      "salinity_qc 2 2 2 2 2 2 2 2 2 2 2 2 2 2\n"
+      "salinity_qc 1 1 1 1 1 1 1 1 1 1 1 1 1 1\n"
       "crc 0x0007 BEEF 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 "
       "0x0007 BEEF\n"
       "temp sea_water_temperature degree_C CTD TEMP\n"
@@ -200,7 +200,7 @@ TEST_F(ExportTest, NetcdfAndNccsvCarryTimesValuesFlagsAndMetadata) {
   // pass, not evaluated, suspect, fail, missing
   EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  KIRN NITRATE +8 +0 +0 +2 +2\n")))
       << summary.out;
-  EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  CTD SALINITY +0 +12 +0 +0 +0\n")))
+  EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  CTD SALINITY +12 +0 +0 +0 +0\n")))
       << summary.out;
 
   const ProgramResult nccsv = View({"--nccsv", "--meta", meta, main, pump});

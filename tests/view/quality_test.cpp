@@ -10,6 +10,7 @@
 #include "support/temp_dir.h"
 #include "view/dataset.h"
 #include "view/meta.h"
+#include "view/nccsv_writer.h"
 #include "view/qc.h"
 #include "view/summary.h"
 
