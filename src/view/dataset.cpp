@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "view/chunk_pipe.h"
 #include "view/data_scan.h"
 #include "view/qc.h"
 #include "view/summary.h"
@@ -344,16 +345,19 @@ class Exporter {
     chunk_.numbers.assign(n, {});
     chunk_.texts.assign(n, {});
     chunk_.counts.assign(n, {});
+    spare_ = chunk_;
     for (size_t v = 0; v < n; ++v) {
       const Variable& variable = schema_.variables[v];
       if (variable.scalar) continue;
       const size_t rows = schema_.chunkRows + 1;
-      if (variable.type == Variable::Type::kText) {
-        chunk_.texts[v].reserve(rows * variable.width);
-      } else if (variable.type == Variable::Type::kCounts) {
-        chunk_.counts[v].reserve(rows * schema_.pixels.Count());
-      } else {
-        chunk_.numbers[v].reserve(rows);
+      for (Chunk* chunk : {&chunk_, &spare_}) {
+        if (variable.type == Variable::Type::kText) {
+          chunk->texts[v].reserve(rows * variable.width);
+        } else if (variable.type == Variable::Type::kCounts) {
+          chunk->counts[v].reserve(rows * schema_.pixels.Count());
+        } else {
+          chunk->numbers[v].reserve(rows);
+        }
       }
     }
   }
@@ -406,33 +410,35 @@ class Exporter {
     return true;
   }
 
-  // Writes the rows whose flags are settled: all but the last, which waits
-  // for its neighbour, until the end.
+  // Hands the rows whose flags are settled to the writer: all but the
+  // last, which waits for its neighbour, until the end. The writer works on
+  // them while the next chunk fills.
   bool Flush(bool all, std::string& error) {
     if (chunk_.rows < (all ? 1 : schema_.chunkRows + 1)) return true;
     const size_t keep = all ? 0 : 1;
-    const size_t held = chunk_.rows;
-    chunk_.rows = held - keep;
-    const bool written = writer_.Write(chunk_, error);
-    chunk_.rows = held;
-    if (!written) return false;
-    const size_t drop = held - keep;
+    if (!pipe_.Wait(error)) return false;
+    std::swap(chunk_, spare_);
+    chunk_.rows = 0;
     for (size_t v = 0; v < schema_.variables.size(); ++v) {
       const Variable& variable = schema_.variables[v];
-      if (variable.scalar) continue;
-      if (variable.type == Variable::Type::kText) {
-        chunk_.texts[v].erase(0, drop * variable.width);
-      } else if (variable.type == Variable::Type::kCounts) {
-        auto& counts = chunk_.counts[v];
-        counts.erase(counts.begin(),
-                     counts.begin() + static_cast<std::ptrdiff_t>(drop * schema_.pixels.Count()));
-      } else {
-        auto& numbers = chunk_.numbers[v];
-        numbers.erase(numbers.begin(), numbers.begin() + static_cast<std::ptrdiff_t>(drop));
-      }
+      const size_t width = variable.type == Variable::Type::kText     ? variable.width
+                           : variable.type == Variable::Type::kCounts ? schema_.pixels.Count()
+                                                                      : 1;
+      KeepLast(spare_.texts[v], chunk_.texts[v], keep * width);
+      KeepLast(spare_.counts[v], chunk_.counts[v], keep * width);
+      KeepLast(spare_.numbers[v], chunk_.numbers[v], keep * width);
     }
     chunk_.rows = keep;
-    return true;
+    spare_.rows -= keep;
+    pipe_.Start(spare_);
+    return !all || pipe_.Wait(error);
+  }
+
+  // The last `count` values of `from` as the whole of `to`.
+  template <typename Values>
+  static void KeepLast(const Values& from, Values& to, size_t count) {
+    to.clear();
+    if (count > 0 && from.size() >= count) to.insert(to.end(), from.end() - count, from.end());
   }
 
   const ExportRequest& request_;
@@ -450,7 +456,9 @@ class Exporter {
   int spectrum_ = -1;
   SpectrumColumns spectrumColumns_;
   std::vector<Slot> slots_;
-  Chunk chunk_;
+  Chunk chunk_;              // filled here
+  Chunk spare_;              // written by the pipe meanwhile
+  ChunkPipe pipe_{writer_};  // last: it stops before the chunks go
 };
 
 }  // namespace

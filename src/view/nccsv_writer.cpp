@@ -21,26 +21,36 @@ bool NeedsEscape(char c) {
   return c == '\\' || c == '"' || byte < 0x20 || byte >= 0x7F;
 }
 
-// Appends `text` as an NCCSV string; most fields need no escape and go in whole.
+// Appends `text` as an NCCSV string. Most fields need neither quotes nor
+// escapes: one look at each byte finds that out, and they go in whole.
 void AppendNccsvString(std::string& out, std::string_view text, bool quote) {
-  quote = quote || text.find_first_of(",\"") != std::string_view::npos ||
-          (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-  if (quote) out += '"';
+  bool escape = false;
+  bool separator = false;
   for (const char c : text) {
-    if (!NeedsEscape(c)) {
-      out += c;
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '"') {
-      out += "\"\"";
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-      out += escape;
+    escape |= NeedsEscape(c);
+    separator |= c == ',' || c == '"';
+  }
+  quote = quote || separator || (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  if (quote) out += '"';
+  if (!escape) {
+    out += text;
+  } else {
+    for (const char c : text) {
+      if (!NeedsEscape(c)) {
+        out += c;
+      } else if (c == '\\') {
+        out += "\\\\";
+      } else if (c == '\n') {
+        out += "\\n";
+      } else if (c == '\t') {
+        out += "\\t";
+      } else if (c == '"') {
+        out += "\"\"";
+      } else {
+        char code[8];
+        std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
+        out += code;
+      }
     }
   }
   if (quote) out += '"';

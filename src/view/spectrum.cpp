@@ -30,10 +30,15 @@ std::optional<PixelRange> CheckSpectrum(std::string_view begin, std::string_view
   if (!first || !last || *first > *last) return std::nullopt;
   const PixelRange range{static_cast<int>(*first), static_cast<int>(*last)};
   if (packed.size() != static_cast<size_t>(range.Count()) * 4) return std::nullopt;
-  int8_t any = 0;
-  for (const char c : packed)
-    any |= kHexValue[static_cast<unsigned char>(c)];
-  if (any < 0) return std::nullopt;
+  // Without a branch or a table a byte, so the compiler can take many at a time.
+  unsigned bad = 0;
+  for (const char c : packed) {
+    const auto byte = static_cast<unsigned char>(c);
+    const auto letter = static_cast<unsigned char>((byte | 0x20) - 'a');
+    bad |= static_cast<unsigned>(static_cast<unsigned char>(byte - '0') > 9) &
+           static_cast<unsigned>(letter > 5);
+  }
+  if (bad != 0) return std::nullopt;
   return range;
 }
 
