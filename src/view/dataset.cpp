@@ -62,16 +62,19 @@ struct FileFirstPass {
   ScanResult scan;
   int64_t first = std::numeric_limits<int64_t>::max();
   int64_t last = std::numeric_limits<int64_t>::min();
-  std::vector<std::string> blocks;  // configuration blocks
-  std::vector<size_t> widths;       // per text column, its longest value
-  PixelRange pixels;                // of the spectra that decode
+  std::vector<std::string> blocks;   // configuration blocks
+  std::vector<size_t> widths;        // per text column, its longest value
+  PixelRange pixels;                 // of the spectra that decode
+  const Layout* measured = nullptr;  // the layout `spectrum` was found in
+  SpectrumColumns spectrum;
 
   // What the schema needs to know of a record before the second pass.
   void Measure(const Layout& layout, const ParsedLine& record, bool spectra) {
     first = std::min(first, record.time);
     last = std::max(last, record.time);
     widths.resize(layout.columns.size(), 0);
-    const SpectrumColumns spectrum = spectra ? FindSpectrumColumns(layout) : SpectrumColumns{};
+    if (spectra && measured != &layout) spectrum = FindSpectrumColumns(layout);
+    measured = &layout;
     for (size_t c = 0; c < layout.columns.size(); ++c) {
       if (layout.numeric[c]) continue;
       if (static_cast<int>(c) == spectrum.packed) {
