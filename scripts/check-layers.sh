@@ -13,6 +13,7 @@ allowed() {
     link | console | files) echo "base $1" ;;
     app) echo "base link console files app" ;;
     sim) echo "base sim" ;;
+    ctl) echo "base link ctl" ;;
     view) echo "view" ;;
     *) echo "" ;;
   esac
