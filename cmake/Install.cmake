@@ -9,7 +9,7 @@
 # rule.
 include(GNUInstallDirs)
 
-install(TARGETS zolsampler zolsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zolsampler zolctl zolsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Every page under man/, filed by its section (the file name's extension).
 file(GLOB ZOL_MAN_PAGES CONFIGURE_DEPENDS

@@ -18,6 +18,7 @@ allowed() {
     app) echo "base link console files app" ;;
     sim) echo "base sim" ;;
     mqtt) echo "base mqtt" ;;
+    ctl) echo "base link ctl" ;;
     view) echo "view" ;;
     shore) echo "base files mqtt shore" ;;
     *) echo "" ;;

@@ -81,7 +81,7 @@ build_package() {
 # fuzz builds, and no development files, may be.
 check_contents() {
   dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's#^\./#/#' >"$scratch/contents"
-  for path in /usr/bin/zolsampler /usr/bin/zolsim /usr/bin/zolview /usr/bin/zolshore \
+  for path in /usr/bin/zolsampler /usr/bin/zolctl /usr/bin/zolsim /usr/bin/zolview /usr/bin/zolshore \
     /usr/lib/systemd/system/zolsampler@.service /usr/lib/systemd/system/zolshore.service \
     /usr/lib/sysusers.d/zolsampler.conf \
     /usr/share/doc/zolsampler/README.md \
@@ -113,6 +113,8 @@ check_programs() {
   "$scratch/root/usr/bin/zolsampler" -v >"$scratch/banner" || fail "zolsampler -v exited $?"
   grep -q '^Build: main.cpp Date: ' "$scratch/banner" || fail "zolsampler -v: no build line"
   grep -q '^STDC version 202002' "$scratch/banner" || fail "zolsampler -v: no C++ revision"
+  "$scratch/root/usr/bin/zolctl" --help >"$scratch/ctlhelp" || fail "zolctl --help exited $?"
+  grep -q '^usage: zolctl ' "$scratch/ctlhelp" || fail "zolctl --help: no usage line"
   "$scratch/root/usr/bin/zolsim" --help >"$scratch/simhelp" || fail "zolsim --help exited $?"
   grep -q '^Usage: .*zolsim \[options\]' "$scratch/simhelp" || fail "zolsim --help: no usage line"
   "$scratch/root/usr/bin/zolshore" --help >"$scratch/shorehelp" || fail "zolshore --help exited $?"
@@ -127,7 +129,7 @@ check_programs() {
     ':featureType = "timeSeries" ;' 'kirn_nitrate:units = "umol/L" ;' 'byte kirn_nitrate_qc(time) ;'; do
     grep -qF "$expected" "$scratch/header" || fail "ncdump -h shows no $expected"
   done
-  echo "check-package: unpacked zolsampler -v, zolsim --help, zolshore --help and zolview --netcdf run; ncdump -h reads its file"
+  echo "check-package: unpacked zolsampler -v, zolctl --help, zolsim --help, zolshore --help and zolview --netcdf run; ncdump -h reads its file"
 }
 
 # Any message of either linter is a fault.

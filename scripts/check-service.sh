@@ -170,6 +170,15 @@ inside journalctl -u "$instance" --no-pager | grep 'zolsampler: recovered: cycle
   fail "no recovery line"
 say "ZOL answering again: recovered; STATUS '$(prop StatusText)'"
 
+# The control socket, asked by a user whose only tie is the group.
+inside /bin/sh -c 'test "$(stat -c %G:%a /run/zolsampler/zol42/control)" = zolsampler:660' ||
+  fail "the control socket is not 0660 group zolsampler"
+gid=$(inside getent group zolsampler | cut -d: -f3)
+member=(setpriv --reuid=65534 --regid=65534 "--groups=$gid" --)
+inside "${member[@]}" zolctl zol42 status | grep '^ZOL 42 (KIRN)' >/dev/null || fail "zolctl zol42 status"
+sampled=$(inside "${member[@]}" zolctl zol42 sample) || fail "zolctl zol42 sample: $sampled"
+say "zolctl as a member of the group: status, and sample: $sampled"
+
 inside systemctl stop "$instance"
 [ "$(prop ExecMainStatus)" = 0 ] || fail "systemctl stop: status $(prop ExecMainStatus)"
 [ "$(prop ActiveState)" = inactive ] || fail "after stop the unit is $(prop ActiveState)"

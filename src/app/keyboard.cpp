@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "app/control.h"
+#include "app/control_server.h"
 #include "app/cycle_lock.h"
 #include "app/interactive.h"
 #include "app/port_setup.h"
@@ -33,7 +34,12 @@ bool RunCommandKey(int code) {
   switch (code) {
     case kKeyForceSample:
       ConsolePrintf("\nGot CTRL+F - Force Sample\n");
-      ForceSample();
+      // A control client's terminal may hold the ZOL for minutes.
+      if (TerminalHolder() == TerminalUser::kControl) {
+        ShowTerminalInUse();
+      } else {
+        ForceSample();
+      }
       return true;
     case kKeyHelp:
       ConsolePrintf(
@@ -59,17 +65,24 @@ bool RunCommandKey(int code) {
 
 }  // namespace
 
+CycleOutcome RunForcedCycle() {
+  State().nowTime = WallNow();
+  CycleOutcome outcome = SampleCycle();
+  NoteCycleEnded();
+  return outcome;
+}
+
 void ForceSample() {
   std::lock_guard lock(TheCycleLock());
-  State().nowTime = WallNow();
-  SampleCycle();
-  NoteCycleEnded();
+  RunForcedCycle();
 }
 
 int RunStopSequence(const char* heading) {
   SamplerState& s = State();
   ConsolePrintf("%s\n", heading);
   ServiceStopping();
+  // Its terminal and its sample give the cycle lock back first.
+  StopControl();
   if (s.stopEvent) s.stopEvent->Set();
   const unsigned long exitCode = JoinSamplingThread();
   ConsolePrintf("Thread Exit Code = %lu\n", exitCode);
@@ -84,7 +97,10 @@ int RunStopSequence(const char* heading) {
 int RunKeyboardLoop() {
   AcceptStopRequests();
   for (;;) {
-    if (StopRequested()) return RunStopSequence(kTerminateHeading);
+    if (StopRequested()) {
+      const char* heading = StopHeading();
+      return RunStopSequence(heading != nullptr ? heading : kTerminateHeading);
+    }
     const int key = GetKey();
     if (key == kKeyInterrupted) continue;
     if (key == kNoKey) {

@@ -9,6 +9,7 @@
 
 #include "app/clock_setup.h"
 #include "app/control.h"
+#include "app/control_server.h"
 #include "app/cycle_lock.h"
 #include "app/data_file_setup.h"
 #include "app/feed_setup.h"
@@ -142,6 +143,11 @@ void StartSampling() {
   } catch (const std::system_error&) {
     FailStart("\nERROR Creating Sample Thread, exiting!\n");
   }
+  try {
+    StartControl();
+  } catch (const std::system_error&) {
+    ConsolePrintf("\nERROR Starting the control socket; sampling goes on without it\n");
+  }
 }
 
 void StartSampler() {
@@ -149,6 +155,7 @@ void StartSampler() {
   // Every answer is checked before a port is opened or a file touched.
   LoadStartAnswers();
   StartRecordFeed();
+  OpenControlSocket();
   LoadServiceSettings();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();

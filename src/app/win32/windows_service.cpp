@@ -11,7 +11,9 @@
 // When the sampler ends without having been asked to (a crash, a port that
 // cannot be opened, a ZOL that does not wake), the keeper starts it again
 // after ZOLSAMPLER_RESTART_DELAY seconds, as the Linux unit's
-// Restart=on-failure does; the service stays running meanwhile. Stop,
+// Restart=on-failure does; the service stays running meanwhile. A sampler
+// that ended in order with status 0 (a stop asked over its control pipe)
+// ends the service, as Restart=on-failure leaves the unit stopped. Stop,
 // shutdown and pre-shutdown ask the sampler for the orderly stop through
 // an event it inherits, as CTRL+Z does; the stop is reported pending, with
 // a new checkpoint every few seconds, until the sampler has ended.
@@ -325,6 +327,10 @@ void KeepSamplerRunning(Service& service, int restartSeconds) {
       DWORD exitCode = 0;
       if (!::GetExitCodeProcess(sampler.Get(), &exitCode)) exitCode = kFailureExitCode;
       Note(service.console, "sampler ended with status %lu", exitCode);
+      if (exitCode == 0 && !StopAsked(service)) {
+        Note(service.console, "the sampler stopped in order: the service stops");
+        return;
+      }
     } else {
       Note(service.console, "ERROR Starting the sampler: error %lu", ::GetLastError());
     }
