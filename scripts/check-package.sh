@@ -81,13 +81,14 @@ build_package() {
 # fuzz builds, and no development files, may be.
 check_contents() {
   dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's#^\./#/#' >"$scratch/contents"
-  for path in /usr/bin/zolsampler /usr/bin/zolsim /usr/bin/zolview \
-    /usr/lib/systemd/system/zolsampler@.service \
+  for path in /usr/bin/zolsampler /usr/bin/zolsim /usr/bin/zolview /usr/bin/zolshore \
+    /usr/lib/systemd/system/zolsampler@.service /usr/lib/systemd/system/zolshore.service \
     /usr/lib/sysusers.d/zolsampler.conf \
     /usr/share/doc/zolsampler/README.md \
     /usr/share/doc/zolsampler/examples/zol42.answers \
     /usr/share/doc/zolsampler/examples/zol42.env \
     /usr/share/doc/zolsampler/examples/zol42.meta \
+    /usr/share/doc/zolsampler/examples/zolshore.env \
     /usr/share/doc/zolsampler/examples/70-zolsampler.rules; do
     grep -qx "$path" "$scratch/contents" || fail "$path is not in the package"
   done
@@ -100,7 +101,7 @@ check_contents() {
     fail "the package holds files of the test, bench or fuzz builds (above)"
   fi
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libc6 libstdc++6 libnetcdf; do
+  for library in libc6 libstdc++6 libnetcdf libmosquitto; do
     echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
   done
   [ "$(dpkg-deb -f "$deb" Package)" = zolsampler ] || fail "package name"
@@ -114,6 +115,8 @@ check_programs() {
   grep -q '^STDC version 202002' "$scratch/banner" || fail "zolsampler -v: no C++ revision"
   "$scratch/root/usr/bin/zolsim" --help >"$scratch/simhelp" || fail "zolsim --help exited $?"
   grep -q '^Usage: .*zolsim \[options\]' "$scratch/simhelp" || fail "zolsim --help: no usage line"
+  "$scratch/root/usr/bin/zolshore" --help >"$scratch/shorehelp" || fail "zolshore --help exited $?"
+  grep -q '^Usage: zolshore ' "$scratch/shorehelp" || fail "zolshore --help: no usage line"
   # zolview's netCDF output with the shipped metadata example, as ncdump sees it.
   python3 "$source_dir/bench/view/make_data.py" KIRN 50 "$scratch/ZOL0042_KIRN.dat"
   "$scratch/root/usr/bin/zolview" --netcdf -o "$scratch/zol42.nc" \
@@ -124,7 +127,7 @@ check_programs() {
     ':featureType = "timeSeries" ;' 'kirn_nitrate:units = "umol/L" ;' 'byte kirn_nitrate_qc(time) ;'; do
     grep -qF "$expected" "$scratch/header" || fail "ncdump -h shows no $expected"
   done
-  echo "check-package: unpacked zolsampler -v, zolsim --help and zolview --netcdf run; ncdump -h reads its file"
+  echo "check-package: unpacked zolsampler -v, zolsim --help, zolshore --help and zolview --netcdf run; ncdump -h reads its file"
 }
 
 # Any message of either linter is a fault.
@@ -141,23 +144,33 @@ check_manual() {
 # or /usr/bin); a copy pointed at the unpacked tree lets verify check that the
 # program exists and runs, without installing it. Documentation= pages are
 # looked up in the unpacked tree too. No running systemd is needed.
-check_unit() {
-  unit="$source_dir/dist/systemd/zolsampler@.service"
-  grep -q '^ExecStart=zolsampler ' "$unit" || fail "ExecStart no longer starts with the bare name zolsampler"
+# verify_unit UNIT PROGRAM INSTANCE: the unit in dist/systemd, the program its
+# ExecStart names, the unit name to verify (an instance of a template).
+verify_unit() {
+  unit="$source_dir/dist/systemd/$1"
+  grep -q "^ExecStart=$2 " "$unit" || fail "ExecStart no longer starts with the bare name $2"
   mkdir -p "$scratch/units"
-  sed "s#^ExecStart=zolsampler #ExecStart=$scratch/root/usr/bin/zolsampler #" "$unit" \
-    >"$scratch/units/zolsampler@.service"
+  sed "s#^ExecStart=$2 #ExecStart=$scratch/root/usr/bin/$2 #" "$unit" >"$scratch/units/$1"
   report=$(MANPATH="$scratch/root/usr/share/man" \
-    systemd-analyze verify "$scratch/units/zolsampler@zol42.service" 2>&1) ||
-    fail "systemd-analyze verify: $report"
-  [ -z "$report" ] || fail "systemd-analyze verify: $report"
+    systemd-analyze verify "$scratch/units/$3" 2>&1) || fail "systemd-analyze verify $3: $report"
+  [ -z "$report" ] || fail "systemd-analyze verify $3: $report"
+  echo "check-package: systemd-analyze verify $3 clean"
+}
+
+check_unit() {
+  verify_unit zolsampler@.service zolsampler zolsampler@zol42.service
   # The example environment file must set every variable the unit uses.
   # shellcheck disable=SC2016  # a literal ${NAME} in the unit
   for variable in $(grep '^ExecStart=' "$unit" | grep -o '\${[A-Z_0-9]*}' | tr -d '${}'); do
     grep -q "^$variable=" "$source_dir/dist/examples/zol42.env" ||
       fail "dist/examples/zol42.env does not set $variable"
   done
-  echo "check-package: systemd-analyze verify zolsampler@zol42.service clean"
+  # The receiver ashore's unit, and its example environment file likewise.
+  verify_unit zolshore.service zolshore zolshore.service
+  for variable in $(grep '^ExecStart=' "$unit" | grep -o '\${[A-Z_0-9]*}' | tr -d '${}'); do
+    grep -q "^$variable=" "$source_dir/dist/examples/zolshore.env" ||
+      fail "dist/examples/zolshore.env does not set $variable"
+  done
 }
 
 build_package

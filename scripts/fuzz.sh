@@ -3,7 +3,7 @@
 # (seconds, default 60) over a copy of its committed seed corpus. Any crash,
 # hang or sanitizer report fails the run. The parsers of the settings (the
 # answers file, the feed destinations) are small and fast: half that time
-# covers them, which keeps the stage near its old length.
+# covers them (and the JSON reader), which keeps the stage near its old length.
 # The seed is fixed so that a run can be repeated: a gate must not fail at
 # random. ZOL_FUZZ_SEED=0 lets libFuzzer pick one, for longer hunts by hand.
 # A failing input is printed in base64, since the work folder goes away.
@@ -21,9 +21,9 @@ trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in read_line ctd_echo clock_replies parse_ctd prompts view_records \
-  answers_file feed_targets view_meta; do
+  answers_file feed_targets view_meta json_reader shore_messages; do
   time=$seconds
-  case $target in answers_file | feed_targets) time=$(((seconds + 1) / 2)) ;; esac
+  case $target in answers_file | feed_targets | json_reader | shore_messages) time=$(((seconds + 1) / 2)) ;; esac
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
   echo "fuzz_$target: ${time}s, seed $seed"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those missing.
 #   --demo   only what scripts/demo.sh builds with (the sampler and zolsim)
-# cmake, g++ and make: the build, all that --demo installs. For the tests:
+# cmake, g++, make and libmosquitto-dev: the build, all that --demo installs.
+# For the tests:
 # libgtest-dev, libgmock-dev and libbenchmark-dev: the suite and zolbench;
 # clang and libclang-rt-14-dev: the fuzz targets.
 # dpkg-dev, mandoc, groff-base, man-db and systemd: the package check (mandoc also
@@ -11,8 +12,10 @@
 # python3-netcdf4, python3-xarray and python3-pandas read it back in the tests.
 # clang-format and clang-tidy: the style and lint guards. util-linux: setpriv.
 # The shellcheck package: the guard of the shell scripts.
+# mosquitto, mosquitto-clients and openssl: a broker, its tools and a CA for
+# the MQTT link's tests.
 set -eu
-packages="cmake g++ make"
+packages="cmake g++ make libmosquitto-dev"
 # The demo names all it builds with: what packages only recommend (manual
 # pages, image libraries) would double its install.
 recommends=""
@@ -22,7 +25,7 @@ case ${1:-} in
   dpkg-dev mandoc groff-base man-db systemd
   g++-mingw-w64-x86-64 wine64 googletest python3
   nsis libnetcdf-dev netcdf-bin python3-netcdf4 python3-xarray python3-pandas
-  clang-format clang-tidy util-linux shellcheck" ;;
+  clang-format clang-tidy util-linux shellcheck mosquitto mosquitto-clients openssl" ;;
   *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
 esac
 set --

@@ -8,6 +8,7 @@
 #include "app/cycle_lock.h"
 #include "app/keyboard.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "base/clock.h"
 #include "base/console_out.h"
 #include "console/keys.h"
@@ -78,6 +79,7 @@ class ZolEcho {
 
 void InteractiveMode() {
   std::lock_guard lock(TheCycleLock());
+  const TerminalOpenNote terminal;
   const int port = Settings().zolPort;
   ConsolePrintf("\n*** Starting Command Mode ( Type CTRL+K to exit )***\n\n");
   try {

@@ -6,8 +6,10 @@
 #include "app/control.h"
 #include "app/cycle_lock.h"
 #include "app/interactive.h"
+#include "app/port_setup.h"
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
 #include "app/stop_event.h"
@@ -61,6 +63,7 @@ void ForceSample() {
   std::lock_guard lock(TheCycleLock());
   State().nowTime = WallNow();
   SampleCycle();
+  NoteCycleEnded();
 }
 
 int RunStopSequence(const char* heading) {
@@ -74,8 +77,7 @@ int RunStopSequence(const char* heading) {
   s.stopEvent.reset();
   // A control event must not reach a port while it is being closed.
   std::lock_guard lock(TheCycleLock());
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/sampler_status.h"
 #include "link/serial_rules.h"
 
 namespace zol {
@@ -16,6 +17,7 @@ void ResetState() {
   SamplerState& state = State();
   if (state.samplingThread.joinable()) state.samplingThread.detach();
   state = SamplerState{};
+  ResetSamplerStatus();
 }
 
 int FindBaudRate(const char* text) {

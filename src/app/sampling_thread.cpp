@@ -7,6 +7,7 @@
 #include "app/cycle_lock.h"
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/schedule.h"
 #include "app/service_watch.h"
 #include "app/stop_event.h"
@@ -26,11 +27,13 @@ int64_t PrepareFirstWait(const int32_t* syncMinute) {
   if (syncMinute == nullptr || *syncMinute == -1) {
     // A cycle forced before the first one shows this as its next sample.
     s.nextSampleTime = WallNow();
+    NoteNextSample(s.nextSampleTime);
     return kFirstWaitMs;
   }
   s.nowTime = WallNow();
   const int32_t waitMs = AlignmentWaitMs(s.nowTime, *syncMinute);
   s.nextSampleTime = s.nowTime + waitMs / 1000;
+  NoteNextSample(s.nextSampleTime);
   ConsolePrintf("\nSample Thread Sync Time, %s\n", FormatCtime(s.nextSampleTime).text);
   return waitMs;
 }
@@ -44,6 +47,7 @@ int64_t RunScheduledCycle() {
   ScheduledCycleBegins();
   const CycleOutcome outcome = SampleCycle();
   ScheduledCycleEnded(s.sampleCount, outcome, s.nextSampleTime);
+  NoteCycleEnded();
   s.nowTime = WallNow();
   return WaitAfterCycleMs(s.nextSampleTime, s.nowTime, s.sampleRate);
 }

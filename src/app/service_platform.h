@@ -26,6 +26,9 @@ bool StandardErrorIsJournal();
 // True when standard input is a terminal (an attended run).
 bool KeyboardIsTerminal();
 
+// This process's id.
+unsigned long ProcessId();
+
 // Starts `command` through the shell, detached: no descriptor but the
 // standard three, `environment` ("NAME=value") added to the program's own.
 // False with the reason in *error when it cannot be started.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/service_platform.h"
 #include "base/clock.h"
 #include "base/local_time.h"
@@ -190,6 +191,7 @@ void ScheduledCycleEnded(uint32_t cycle, const CycleOutcome& outcome, int64_t ne
                   missedBefore);
     Announce("recovered", "<5>", reason, cycle, 0);
   }
+  NoteNoRecordCount(alarm.Missed(), alarm.Raised());
   NotifyServiceManager("STATUS=" +
                        CycleStatus(cycle, outcome, alarm.Missed(), nextSampleTime, alarm.Raised()));
 }

@@ -15,6 +15,7 @@
 #include "app/keyboard.h"
 #include "app/port_setup.h"
 #include "app/sampler_state.h"
+#include "app/sampler_status.h"
 #include "app/sampling_thread.h"
 #include "app/service_watch.h"
 #include "app/stop_event.h"
@@ -23,6 +24,7 @@
 #include "base/console_out.h"
 #include "console/prompts.h"
 #include "link/serial_service.h"
+#include "link/system_serial.h"
 
 namespace zol {
 namespace {
@@ -70,14 +72,12 @@ void OpenCommunications() {
   ConsolePrintf("\n\n***Initializing Communications***\n");
   InitSerialLibrary();
   OpenPort(s.zolPort, s.zolBaud);
-  if (s.ctdPort != -1) OpenPort(s.ctdPort, s.ctdBaud);
+  if (s.HasCtd()) OpenPort(s.ctdPort, s.ctdBaud);
 }
 
 [[noreturn]] void FailStart(const char* message) {
-  const SamplerState& s = State();
   ConsolePrintf("%s", message);
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
@@ -102,7 +102,7 @@ void GetSampleParameters() {
   s.sampleMode = static_cast<uint16_t>(mode);
 
   s.pumpSample = 0;
-  if (s.ctdPort == -1) {
+  if (!s.HasCtd()) {
     AskSolution();
     return;
   }
@@ -136,6 +136,7 @@ void StartSampling() {
   } catch (const std::exception&) {
     FailStart("\nERROR Creating Stop Event, exiting!\n");
   }
+  NoteSamplerStarted(SystemPortPath(s.zolPort), s.ctdPort != -1 ? SystemPortPath(s.ctdPort) : "");
   try {
     StartSamplingThread();
   } catch (const std::system_error&) {
@@ -152,7 +153,7 @@ void StartSampler() {
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();
-  InstallControlHandler();
+  EnableControlHandler();
   // The start-up exchanges hold the port like a cycle: a control event
   // waits for their end.
   {
@@ -164,7 +165,7 @@ void StartSampler() {
   CheckPreviousFiles();
   {
     std::lock_guard lock(TheCycleLock());
-    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeNames[s.sampleMode]);
+    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeName(s.sampleMode));
     GetConfigInfo();
   }
   ConsolePrintf("\n*** Starting Sample Thread ( Type CTRL+H for help )***\n");

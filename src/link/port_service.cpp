@@ -491,6 +491,10 @@ SerialService& SystemSerialService() {
   return ProcessService();
 }
 
+std::string SystemPortPath(int port) {
+  return NewSystemPorts()->Path(port);
+}
+
 std::unique_ptr<SerialService> NewPortService(std::unique_ptr<PortSystem> system) {
   return std::make_unique<PortService>(std::move(system));
 }

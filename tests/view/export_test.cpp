@@ -142,79 +142,104 @@ class ExportTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(ExportTest, NetcdfAndNccsvCarryTimesValuesFlagsAndMetadata) {
-  const std::vector<std::string> nitrate = {"20.0", "20.1", "20.2", "35.0", "20.4", "20.5",
-                                            "x",    "120",  "x",    "20.9", "21.0", "21.1"};
-  std::string data =
-      "#ALL RECORDS\n" + KirnColumns() + "\n\n\nCFG,SENSOR,KIRN\nCFG,SAMPLE MODE,1\n";
-  for (int i = 0; i < 12; ++i) {
-    if (i == 6) data += "CFG,SENSOR,KIRN\n";  // a second start
-    const double temp = i >= 5 && i <= 9 ? 12.5 : 12.0 + 0.01 * i;
-    data += Record("0x0007", i * 60, temp, 34.9 + 0.001 * i, nitrate[i]) + "\n";
-  }
-  const std::string main = Write("ZOL0042_KIRN.dat", data);
-  const std::string pump =
-      Write("ZOL0042_KIRN_2.dat", Record("BEEF", 30, 12.005, 34.95, "20.05") + "\n" +
-                                      Record("BEEF", 750, 12.2, 34.96, "21.2") + "\n");
-  const std::string meta = Write("zol42.meta", kMeta);
-  const std::string nc = dir.File("out.nc");
+// What kNetcdfBack prints for the planted files.
+std::string ExpectedNetcdfFacts(const std::string& main, const std::string& pump) {
+  return "times 00:00:00 00:00:30 00:01:00 00:02:00 00:03:00 00:04:00 00:05:00 00:06:00 00:07:00 "
+         "00:08:00 00:09:00 00:10:00 00:11:00 00:12:30\n"
+         "station ZOL0042 timeseries_id\n"
+         "pump 0 1 0 0 0 0 0 0 0 0 0 0 0 1\n"
+         "nitrate 20 20.05 20.1 20.2 35 20.4 20.5 nan 120 nan 20.9 21 21.1 21.2\n"
+         "nitrate_qc 1 1 1 1 4 1 1 9 4 9 1 1 1 1\n"
+         "temp_qc 1 1 1 1 1 1 1 1 1 1 3 1 1 1\n"
+         "salinity_qc 2 2 2 2 2 2 2 2 2 2 2 2 2 2\n"
+         "crc 0x0007 BEEF 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 "
+         "0x0007 BEEF\n"
+         "temp sea_water_temperature degree_C CTD TEMP\n"
+         "nitrate attrs umol/L KIRN NITRATE kirn_nitrate_qc False\n"
+         "counter attrs False SAMPLE COUNTER\n"
+         "flags 1 2 3 4 9 pass not_evaluated suspect fail missing\n"
+         "globals CF-1.10, ACDD-1.3 | timeSeries TimeSeries 2026-12-08T00:00:00Z "
+         "2026-12-08T00:12:30Z -54.5\n"
+         "title ZOL0042 nitrate, test mooring | Test Institute\n"
+         "source " +
+         main + ", " + pump +
+         "\n"
+         "config 'CFG,SENSOR,KIRN\\nCFG,SAMPLE MODE,1' 'CFG,SENSOR,KIRN'\n"
+         "history ['zolview', '--netcdf'] Z\n"
+         "raw NETCDF4 True True\n"
+         "csv 14 rows 0 differ\n";
+}
 
-  // The pump file first: the output is in time order whatever the order given.
-  const ProgramResult written = View({"--netcdf", "-o", nc, "--meta", meta, pump, main});
-  ASSERT_EQ(written.status, 0) << written.err;
-  const ProgramResult csv = View({"--csv", main, pump});
-  ASSERT_EQ(csv.status, 0) << csv.err;
-  const std::string csvPath = Write("out.csv", csv.out);
-  const ProgramResult back = Python(kNetcdfBack, nc, csvPath);
-  ASSERT_EQ(back.status, 0) << back.err;
-  const std::string expected =
-      "times 00:00:00 00:00:30 00:01:00 00:02:00 00:03:00 00:04:00 00:05:00 00:06:00 00:07:00 "
-      "00:08:00 00:09:00 00:10:00 00:11:00 00:12:30\n"
-      "station ZOL0042 timeseries_id\n"
-      "pump 0 1 0 0 0 0 0 0 0 0 0 0 0 1\n"
-      "nitrate 20 20.05 20.1 20.2 35 20.4 20.5 nan 120 nan 20.9 21 21.1 21.2\n"
-      "nitrate_qc 1 1 1 1 4 1 1 9 4 9 1 1 1 1\n"
-      "temp_qc 1 1 1 1 1 1 1 1 1 1 3 1 1 1\n"
-      "salinity_qc 2 2 2 2 2 2 2 2 2 2 2 2 2 2\n"
-      "crc 0x0007 BEEF 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 0x0007 "
-      "0x0007 BEEF\n"
-      "temp sea_water_temperature degree_C CTD TEMP\n"
-      "nitrate attrs umol/L KIRN NITRATE kirn_nitrate_qc False\n"
-      "counter attrs False SAMPLE COUNTER\n"
-      "flags 1 2 3 4 9 pass not_evaluated suspect fail missing\n"
-      "globals CF-1.10, ACDD-1.3 | timeSeries TimeSeries 2026-12-08T00:00:00Z "
-      "2026-12-08T00:12:30Z -54.5\n"
-      "title ZOL0042 nitrate, test mooring | Test Institute\n"
-      "source " +
-      main + ", " + pump +
-      "\n"
-      "config 'CFG,SENSOR,KIRN\\nCFG,SAMPLE MODE,1' 'CFG,SENSOR,KIRN'\n"
-      "history ['zolview', '--netcdf'] Z\n"
-      "raw NETCDF4 True True\n"
-      "csv 14 rows 0 differ\n";
-  EXPECT_EQ(back.out, expected);
+class PlantedExportTest : public ExportTest {
+ protected:
+  // A data file of two starts with a spike, an out-of-range value, missing
+  // values and a flat run; a pump file; their metadata.
+  void SetUp() override {
+    ExportTest::SetUp();
+    if (IsSkipped()) return;
+    const std::vector<std::string> nitrate = {"20.0", "20.1", "20.2", "35.0", "20.4", "20.5",
+                                              "x",    "120",  "x",    "20.9", "21.0", "21.1"};
+    std::string data =
+        "#ALL RECORDS\n" + KirnColumns() + "\n\n\nCFG,SENSOR,KIRN\nCFG,SAMPLE MODE,1\n";
+    for (int i = 0; i < 12; ++i) {
+      if (i == 6) data += "CFG,SENSOR,KIRN\n";  // a second start
+      const double temp = i >= 5 && i <= 9 ? 12.5 : 12.0 + 0.01 * i;
+      data += Record("0x0007", i * 60, temp, 34.9 + 0.001 * i, nitrate[i]) + "\n";
+    }
+    main = Write("ZOL0042_KIRN.dat", data);
+    pump = Write("ZOL0042_KIRN_2.dat", Record("BEEF", 30, 12.005, 34.95, "20.05") + "\n" +
+                                           Record("BEEF", 750, 12.2, 34.96, "21.2") + "\n");
+    meta = Write("zol42.meta", kMeta);
+    nc = dir.File("out.nc");
+  }
+
+  // The netCDF file as Python reads it, beside the CSV export.
+  void CheckNetcdf() {
+    // The pump file first: the output is in time order whatever the order given.
+    const ProgramResult written = View({"--netcdf", "-o", nc, "--meta", meta, pump, main});
+    ASSERT_EQ(written.status, 0) << written.err;
+    const ProgramResult csv = View({"--csv", main, pump});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::string csvPath = Write("out.csv", csv.out);
+    const ProgramResult back = Python(kNetcdfBack, nc, csvPath);
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, ExpectedNetcdfFacts(main, pump));
+  }
 
   // The summary counts the same flags.
-  const ProgramResult summary = View({"--meta", meta, main});
-  ASSERT_EQ(summary.status, 0) << summary.err;
-  // pass, not evaluated, suspect, fail, missing
-  EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  KIRN NITRATE +8 +0 +0 +2 +2\n")))
-      << summary.out;
-  EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  CTD SALINITY +0 +12 +0 +0 +0\n")))
-      << summary.out;
+  void CheckSummaryFlags() {
+    const ProgramResult summary = View({"--meta", meta, main});
+    ASSERT_EQ(summary.status, 0) << summary.err;
+    // pass, not evaluated, suspect, fail, missing
+    EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  KIRN NITRATE +8 +0 +0 +2 +2\n")))
+        << summary.out;
+    EXPECT_TRUE(std::regex_search(summary.out, std::regex("\n  CTD SALINITY +0 +12 +0 +0 +0\n")))
+        << summary.out;
+  }
 
-  const ProgramResult nccsv = View({"--nccsv", "--meta", meta, main, pump});
-  ASSERT_EQ(nccsv.status, 0) << nccsv.err;
-  const std::string nccsvPath = Write("out.csv", nccsv.out);
-  const ProgramResult parsed = Python(kNccsvBack, nccsvPath, nc);
-  ASSERT_EQ(parsed.status, 0) << parsed.err;
-  EXPECT_EQ(parsed.out,
-            "first ['*GLOBAL*', 'Conventions', 'CF-1.10, ACDD-1.3, NCCSV-1.2']\n"
-            "title [['*GLOBAL*', 'title', 'ZOL0042 nitrate, test mooring']]\n"
-            "types ['double', 'String', 'byte', 'String']\n"
-            "flags [['kirn_nitrate_qc', 'flag_values', '1b', '2b', '3b', '4b', '9b']]\n"
-            "columns True 14\n"
-            "differ 0\n");
+  // The NCCSV's sections, and its data beside the netCDF file's.
+  void CheckNccsv() {
+    const ProgramResult nccsv = View({"--nccsv", "--meta", meta, main, pump});
+    ASSERT_EQ(nccsv.status, 0) << nccsv.err;
+    const std::string nccsvPath = Write("out.csv", nccsv.out);
+    const ProgramResult parsed = Python(kNccsvBack, nccsvPath, nc);
+    ASSERT_EQ(parsed.status, 0) << parsed.err;
+    EXPECT_EQ(parsed.out,
+              "first ['*GLOBAL*', 'Conventions', 'CF-1.10, ACDD-1.3, NCCSV-1.2']\n"
+              "title [['*GLOBAL*', 'title', 'ZOL0042 nitrate, test mooring']]\n"
+              "types ['double', 'String', 'byte', 'String']\n"
+              "flags [['kirn_nitrate_qc', 'flag_values', '1b', '2b', '3b', '4b', '9b']]\n"
+              "columns True 14\n"
+              "differ 0\n");
+  }
+
+  std::string main, pump, meta, nc;
+};
+
+TEST_F(PlantedExportTest, NetcdfAndNccsvCarryTimesValuesFlagsAndMetadata) {
+  ASSERT_NO_FATAL_FAILURE(CheckNetcdf());
+  ASSERT_NO_FATAL_FAILURE(CheckSummaryFlags());
+  CheckNccsv();
 }
 
 TEST_F(ExportTest, AFaultyMetadataFileWritesNothing) {

@@ -73,6 +73,10 @@ bool KeyboardIsTerminal() {
   return ::isatty(STDIN_FILENO) == 1;
 }
 
+unsigned long ProcessId() {
+  return static_cast<unsigned long>(::getpid());
+}
+
 bool StartAlarmCommand(const std::string& command, const std::vector<std::string>& environment,
                        std::string* error) {
   std::vector<std::string> words = {"/bin/sh", "-c", command};

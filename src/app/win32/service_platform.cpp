@@ -33,6 +33,10 @@ bool KeyboardIsTerminal() {
   return _isatty(_fileno(stdin)) != 0;
 }
 
+unsigned long ProcessId() {
+  return GetCurrentProcessId();
+}
+
 bool StartAlarmCommand(const std::string& command, const std::vector<std::string>& environment,
                        std::string* error) {
   for (const std::string& entry : environment) {
