@@ -159,20 +159,21 @@ verify_unit() {
   echo "check-package: systemd-analyze verify $3 clean"
 }
 
-check_unit() {
-  verify_unit zolsampler@.service zolsampler zolsampler@zol42.service
-  # The example environment file must set every variable the unit uses.
+# The example environment file $1 must set every variable the unit's
+# ExecStart uses.
+check_env_file() {
   # shellcheck disable=SC2016  # a literal ${NAME} in the unit
   for variable in $(grep '^ExecStart=' "$unit" | grep -o '\${[A-Z_0-9]*}' | tr -d '${}'); do
-    grep -q "^$variable=" "$source_dir/dist/examples/zol42.env" ||
-      fail "dist/examples/zol42.env does not set $variable"
+    grep -q "^$variable=" "$source_dir/$1" || fail "$1 does not set $variable"
   done
+}
+
+check_unit() {
+  verify_unit zolsampler@.service zolsampler zolsampler@zol42.service
+  check_env_file dist/examples/zol42.env
   # The receiver ashore's unit, and its example environment file likewise.
   verify_unit zolshore.service zolshore zolshore.service
-  for variable in $(grep '^ExecStart=' "$unit" | grep -o '\${[A-Z_0-9]*}' | tr -d '${}'); do
-    grep -q "^$variable=" "$source_dir/dist/examples/zolshore.env" ||
-      fail "dist/examples/zolshore.env does not set $variable"
-  done
+  check_env_file dist/examples/zolshore.env
 }
 
 build_package
