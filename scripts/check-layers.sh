@@ -34,6 +34,7 @@ for file in $(find "$src" -name '*.h' -o -name '*.cpp' | sort); do
     status=1
     continue
   fi
+  # shellcheck disable=SC2013  # include targets are single words
   for target in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([a-z_]*\)\/.*/\1/p' "$file"); do
     case " $permitted " in
       *" $target "*) ;;
