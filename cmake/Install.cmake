@@ -9,7 +9,7 @@
 # rule.
 include(GNUInstallDirs)
 
-install(TARGETS zolsampler zolsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zolsampler zolctl zolsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Every page under man/, filed by its section (the file name's extension).
 file(GLOB ZOL_MAN_PAGES CONFIGURE_DEPENDS
@@ -30,6 +30,11 @@ install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolsampler@.service
 install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolview-check@.service
   ${CMAKE_SOURCE_DIR}/dist/systemd/zolview-check@.timer
   DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
+# The receiver ashore (zolshore(1)), when built.
+if(TARGET zolshore)
+  install(FILES ${CMAKE_SOURCE_DIR}/dist/systemd/zolshore.service
+    DESTINATION ${ZOL_SYSTEMD_UNIT_DIR})
+endif()
 
 # The unit's static user and group (created by the package's postinst).
 set(ZOL_SYSUSERS_DIR lib/sysusers.d CACHE STRING
@@ -52,7 +57,8 @@ set(CPACK_PACKAGE_DESCRIPTION
   "zolsampler samples a ZOL instrument controller (KIRN nitrate analyser or
 PADO pH sensor) with an optional CTD probe over serial lines, attended at the
 console or unattended as the systemd service zolsampler@.service. zolsim
-simulates the instruments on pseudo-terminals for training and testing.")
+simulates the instruments on pseudo-terminals for training and testing.
+zolshore rebuilds the samplers' data files ashore from an MQTT broker.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")

@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-package.XXXXXX")
 [ "${1:-}" = "--keep" ] || trap 'rm -rf "$scratch"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 echo "check-package: working in $scratch"
 
 fail() {
@@ -35,14 +37,16 @@ check_unattended_start() {
   head -n 2 "$scratch/ready" >/dev/null
   (
     set -a
+    # shellcheck source-path=SCRIPTDIR/.. source=dist/examples/zol42.env
     . "$source_dir/dist/examples/zol42.env"
-    ZOLSAMPLER_COM1="$scratch/zol" ZOLSAMPLER_COM2="$scratch/ctd"
-    ZOLSAMPLER_ANSWERS="$scratch/zol42.answers"
+    export ZOLSAMPLER_COM1="$scratch/zol" ZOLSAMPLER_COM2="$scratch/ctd"
+    export ZOLSAMPLER_ANSWERS="$scratch/zol42.answers"
     cd "$scratch/work"
     exec "$sampler" -P "$ZOL_PORT" -B "$ZOL_BAUD" -p "$CTD_PORT" -b "$CTD_BAUD"
   ) </dev/null >"$scratch/console" 2>&1 &
   sampler_pid=$!
   # Until sampling runs, the sampler has ended, or a minute has passed.
+  # shellcheck disable=SC2016  # the inner shell expands its own arguments
   timeout 60 sh -c 'until grep -q "^No keyboard input" "$1" || ! kill -0 "$2" 2>/dev/null; do
     sleep 0.2; done' - "$scratch/console" "$sampler_pid" || true
   if ! grep -q "^No keyboard input" "$scratch/console"; then
@@ -56,7 +60,7 @@ check_unattended_start() {
   grep -q 'Got SIGTERM' "$scratch/console" || { cat "$scratch/console"; fail "no orderly stop on SIGTERM"; }
   [ "$status" -eq 0 ] || { cat "$scratch/console"; fail "the unattended sampler ended with status $status, not 0"; }
   grep -q '^#ALL RECORDS' "$scratch/work/ZOL0042_KIRN.dat" || fail "no data file ZOL0042_KIRN.dat"
-  kill "$sim_pid" && wait "$sim_pid" || fail "zolsim ended with status $?"
+  { kill "$sim_pid" && wait "$sim_pid"; } || fail "zolsim ended with status $?"
   echo "check-package: unattended start with the example files ran and stopped with status 0"
 }
 
@@ -68,7 +72,7 @@ build_package() {
   (cd "$scratch/build" && cpack -G DEB >"$scratch/cpack.log" 2>&1) ||
     { cat "$scratch/cpack.log"; fail "cpack -G DEB"; }
   set -- "$scratch"/build/zolsampler_*_*.deb
-  [ $# -eq 1 ] && [ -f "$1" ] || fail "expected one zolsampler_<version>_<arch>.deb, got: $*"
+  { [ $# -eq 1 ] && [ -f "$1" ]; } || fail "expected one zolsampler_<version>_<arch>.deb, got: $*"
   deb=$1
   echo "check-package: built $(basename "$deb")"
 }
@@ -77,13 +81,14 @@ build_package() {
 # fuzz builds, and no development files, may be.
 check_contents() {
   dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's#^\./#/#' >"$scratch/contents"
-  for path in /usr/bin/zolsampler /usr/bin/zolsim /usr/bin/zolview \
-    /usr/lib/systemd/system/zolsampler@.service \
+  for path in /usr/bin/zolsampler /usr/bin/zolctl /usr/bin/zolsim /usr/bin/zolview /usr/bin/zolshore \
+    /usr/lib/systemd/system/zolsampler@.service /usr/lib/systemd/system/zolshore.service \
     /usr/lib/sysusers.d/zolsampler.conf \
     /usr/share/doc/zolsampler/README.md \
     /usr/share/doc/zolsampler/examples/zol42.answers \
     /usr/share/doc/zolsampler/examples/zol42.env \
     /usr/share/doc/zolsampler/examples/zol42.meta \
+    /usr/share/doc/zolsampler/examples/zolshore.env \
     /usr/share/doc/zolsampler/examples/70-zolsampler.rules; do
     grep -qx "$path" "$scratch/contents" || fail "$path is not in the package"
   done
@@ -96,7 +101,7 @@ check_contents() {
     fail "the package holds files of the test, bench or fuzz builds (above)"
   fi
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libc6 libstdc++6 libnetcdf; do
+  for library in libc6 libstdc++6 libnetcdf libmosquitto; do
     echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
   done
   [ "$(dpkg-deb -f "$deb" Package)" = zolsampler ] || fail "package name"
@@ -108,8 +113,12 @@ check_programs() {
   "$scratch/root/usr/bin/zolsampler" -v >"$scratch/banner" || fail "zolsampler -v exited $?"
   grep -q '^Build: main.cpp Date: ' "$scratch/banner" || fail "zolsampler -v: no build line"
   grep -q '^STDC version 202002' "$scratch/banner" || fail "zolsampler -v: no C++ revision"
+  "$scratch/root/usr/bin/zolctl" --help >"$scratch/ctlhelp" || fail "zolctl --help exited $?"
+  grep -q '^usage: zolctl ' "$scratch/ctlhelp" || fail "zolctl --help: no usage line"
   "$scratch/root/usr/bin/zolsim" --help >"$scratch/simhelp" || fail "zolsim --help exited $?"
   grep -q '^Usage: .*zolsim \[options\]' "$scratch/simhelp" || fail "zolsim --help: no usage line"
+  "$scratch/root/usr/bin/zolshore" --help >"$scratch/shorehelp" || fail "zolshore --help exited $?"
+  grep -q '^Usage: zolshore ' "$scratch/shorehelp" || fail "zolshore --help: no usage line"
   # zolview's netCDF output with the shipped metadata example, as ncdump sees it.
   python3 "$source_dir/bench/view/make_data.py" KIRN 50 "$scratch/ZOL0042_KIRN.dat"
   "$scratch/root/usr/bin/zolview" --netcdf -o "$scratch/zol42.nc" \
@@ -120,7 +129,7 @@ check_programs() {
     ':featureType = "timeSeries" ;' 'kirn_nitrate:units = "umol/L" ;' 'byte kirn_nitrate_qc(time) ;'; do
     grep -qF "$expected" "$scratch/header" || fail "ncdump -h shows no $expected"
   done
-  echo "check-package: unpacked zolsampler -v, zolsim --help and zolview --netcdf run; ncdump -h reads its file"
+  echo "check-package: unpacked zolsampler -v, zolctl --help, zolsim --help, zolshore --help and zolview --netcdf run; ncdump -h reads its file"
 }
 
 # Any message of either linter is a fault.
@@ -137,22 +146,34 @@ check_manual() {
 # or /usr/bin); a copy pointed at the unpacked tree lets verify check that the
 # program exists and runs, without installing it. Documentation= pages are
 # looked up in the unpacked tree too. No running systemd is needed.
-check_unit() {
-  unit="$source_dir/dist/systemd/zolsampler@.service"
-  grep -q '^ExecStart=zolsampler ' "$unit" || fail "ExecStart no longer starts with the bare name zolsampler"
+# verify_unit UNIT PROGRAM INSTANCE: the unit in dist/systemd, the program its
+# ExecStart names, the unit name to verify (an instance of a template).
+verify_unit() {
+  unit="$source_dir/dist/systemd/$1"
+  grep -q "^ExecStart=$2 " "$unit" || fail "ExecStart no longer starts with the bare name $2"
   mkdir -p "$scratch/units"
-  sed "s#^ExecStart=zolsampler #ExecStart=$scratch/root/usr/bin/zolsampler #" "$unit" \
-    >"$scratch/units/zolsampler@.service"
+  sed "s#^ExecStart=$2 #ExecStart=$scratch/root/usr/bin/$2 #" "$unit" >"$scratch/units/$1"
   report=$(MANPATH="$scratch/root/usr/share/man" \
-    systemd-analyze verify "$scratch/units/zolsampler@zol42.service" 2>&1) ||
-    fail "systemd-analyze verify: $report"
-  [ -z "$report" ] || fail "systemd-analyze verify: $report"
-  # The example environment file must set every variable the unit uses.
+    systemd-analyze verify "$scratch/units/$3" 2>&1) || fail "systemd-analyze verify $3: $report"
+  [ -z "$report" ] || fail "systemd-analyze verify $3: $report"
+  echo "check-package: systemd-analyze verify $3 clean"
+}
+
+# The example environment file $1 must set every variable the unit's
+# ExecStart uses.
+check_env_file() {
+  # shellcheck disable=SC2016  # a literal ${NAME} in the unit
   for variable in $(grep '^ExecStart=' "$unit" | grep -o '\${[A-Z_0-9]*}' | tr -d '${}'); do
-    grep -q "^$variable=" "$source_dir/dist/examples/zol42.env" ||
-      fail "dist/examples/zol42.env does not set $variable"
+    grep -q "^$variable=" "$source_dir/$1" || fail "$1 does not set $variable"
   done
-  echo "check-package: systemd-analyze verify zolsampler@zol42.service clean"
+}
+
+check_unit() {
+  verify_unit zolsampler@.service zolsampler zolsampler@zol42.service
+  check_env_file dist/examples/zol42.env
+  # The receiver ashore's unit, and its example environment file likewise.
+  verify_unit zolshore.service zolshore zolshore.service
+  check_env_file dist/examples/zolshore.env
 }
 
 build_package

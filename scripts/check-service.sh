@@ -20,10 +20,8 @@
 #                                     else one built by check-package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$(pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-service.XXXXXX")
-sandbox=../shared/tools/systemd-sandbox.sh
-[ -x "$sandbox" ] || sandbox=scripts/systemd-sandbox.sh
+sandbox=scripts/systemd-sandbox.sh
 export SYSTEMD_SANDBOX_STATE="$scratch/sandbox"
 instance=zolsampler@zol42.service
 started=$(date +%s)
@@ -53,7 +51,7 @@ say() {
 
 # Waits up to $1 seconds until the shell test $2 (run inside) holds.
 await() {
-  local limit=$1 test=$2 until=$(($(date +%s) + $1))
+  local test=$2 until=$(($(date +%s) + $1))
   while [ "$(date +%s)" -lt "$until" ]; do
     inside /bin/sh -c "$test" >/dev/null 2>&1 && return 0
     sleep 1
@@ -72,7 +70,7 @@ prop() {
 # has stored a record ("Send Sample OK" in its own journal lines); prints its
 # pid.
 await_record() {
-  local limit=$1 old=${2:-} until=$(($(date +%s) + $1)) pid
+  local old=${2:-} until=$(($(date +%s) + $1)) pid
   while [ "$(date +%s)" -lt "$until" ]; do
     pid=$(prop MainPID)
     if [ "$pid" != 0 ] && [ "$pid" != "$old" ] &&
@@ -92,7 +90,8 @@ if [ -z "$deb" ]; then
       { cat "$scratch/package.log"; fail "scripts/check-package.sh"; }
     ZOL_PACKAGE_DIR="$scratch/package"
   fi
-  deb=$(ls "$ZOL_PACKAGE_DIR"/zolsampler_*.deb | head -n 1)
+  debs=("$ZOL_PACKAGE_DIR"/zolsampler_*.deb)
+  deb=${debs[0]}
 fi
 [ -f "$deb" ] || fail "no package: $deb"
 
@@ -151,9 +150,9 @@ await 20 "systemctl show -p StatusText --value $instance | grep -q '^cycle 1: .*
   fail "STATUS shows no stored record: $(prop StatusText)"
 user=$(inside ps -o user= -p "$pid" | tr -d ' ')
 [ "$user" = zolsampler ] || fail "the sampler runs as '$user', not zolsampler"
-inside /bin/sh -c 'test "$(stat -c %G:%a /var/lib/zolsampler/zol42)" = zolsampler:750' ||
+[ "$(inside stat -c %G:%a /var/lib/zolsampler/zol42)" = zolsampler:750 ] ||
   fail "the data directory is not 0750 group zolsampler"
-inside /bin/sh -c 'test "$(stat -c %G:%a /var/lib/zolsampler/zol42/ZOL0042_KIRN.dat)" = zolsampler:640' ||
+[ "$(inside stat -c %G:%a /var/lib/zolsampler/zol42/ZOL0042_KIRN.dat)" = zolsampler:640 ] ||
   fail "the data file is not 0640 group zolsampler"
 say "READY, STATUS '$(prop StatusText)', user $user, data 0750/0640 group zolsampler"
 data=/var/lib/zolsampler/zol42/ZOL0042_KIRN.dat
@@ -189,6 +188,15 @@ await 150 "journalctl -u $instance --no-pager | grep -q 'alarm-command: recovere
 inside journalctl -u "$instance" --no-pager | grep 'zolsampler: recovered: cycle ' >/dev/null ||
   fail "no recovery line"
 say "ZOL answering again: recovered; STATUS '$(prop StatusText)'"
+
+# The control socket, asked by a user whose only tie is the group.
+mode=$(inside stat -c %G:%a /run/zolsampler/zol42/control)
+[ "$mode" = zolsampler:660 ] || fail "the control socket is $mode, not zolsampler:660"
+gid=$(inside getent group zolsampler | cut -d: -f3)
+member=(setpriv --reuid=65534 --regid=65534 "--groups=$gid" --)
+inside "${member[@]}" zolctl zol42 status | grep '^ZOL 42 (KIRN)' >/dev/null || fail "zolctl zol42 status"
+sampled=$(inside "${member[@]}" zolctl zol42 sample) || fail "zolctl zol42 sample: $sampled"
+say "zolctl as a member of the group: status, and sample: $sampled"
 
 inside systemctl stop "$instance"
 [ "$(prop ExecMainStatus)" = 0 ] || fail "systemctl stop: status $(prop ExecMainStatus)"

@@ -1,20 +1,23 @@
 #!/bin/sh
-# Tries zolsampler without instruments: builds everything, starts the
-# simulated ZOL and CTD (zolsim) and runs the sampler against them in this
-# terminal. Arguments go to zolsim, e.g.
+# Tries zolsampler without instruments: installs what the build lacks, builds
+# the sampler and zolsim (in build-demo, without the tests), starts the
+# simulated ZOL and CTD and runs the sampler against them in this terminal.
+# Arguments go to zolsim, e.g.
 #   scripts/demo.sh --kind PADO --zol-fault=drop:0.2@SL
 #   scripts/demo.sh --no-ctd
 # The sampler works in the directory the script is started from (its log and
 # data files land there). Ending the sampler ends the simulator.
-# ZOL_BUILD_DIR names the build directory (default: build in the source tree).
+# ZOL_BUILD_DIR names the build directory (default: build-demo in the source
+# tree, apart from the presets' builds).
 set -eu
 here=$(pwd)
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
-build_dir=${ZOL_BUILD_DIR:-$source_dir/build}
+build_dir=${ZOL_BUILD_DIR:-$source_dir/build-demo}
 
-scripts/install-deps.sh
-cmake -S "$source_dir" -B "$build_dir" >/dev/null
+scripts/install-deps.sh --demo
+cmake -S "$source_dir" -B "$build_dir" -DZOL_BUILD_TESTS=OFF -DZOL_BUILD_BENCH=OFF \
+  -DZOL_NETCDF=OFF >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target zolsampler zolsim
 
 # Without a CTD (--no-ctd) zolsim offers one device and the sampler is

@@ -4,7 +4,8 @@
 # fuzz targets for a bounded time, and the performance check; the full run
 # also runs clang-tidy over src/, builds and checks the Debian package, its
 # manual and systemd unit, and the Windows build under wine. Both runs check
-# the layering and the format first; the CI builds take warnings as errors.
+# the layering, the format and the shell scripts first; the CI builds take
+# warnings as errors.
 #   --quick   the unit tests alone, without the slow and real-time ones
 set -eu
 cd "$(dirname "$0")/.."
@@ -24,21 +25,25 @@ build() {
 # run; a real fault fails both.
 suite() {
   build "$1"
-  ctest --preset "$1" -j"$jobs" -LE realtime
-  ctest --preset "$1" -j"$jobs" -L realtime --repeat until-pass:2
+  ctest --preset "$1" -j"$jobs" --no-tests=error -LE realtime
+  ctest --preset "$1" -j"$jobs" --no-tests=error -L realtime --repeat until-pass:2
 }
 
 scripts/check-layers.sh
 scripts/check-format.sh
+scripts/check-shell.sh
 if [ "${1:-}" = "--quick" ]; then
   build default
-  exec ctest --preset default -j"$jobs" -LE "slow|realtime"
+  exec ctest --preset default -j"$jobs" --no-tests=error -LE "slow|realtime"
 fi
 suite default
 echo "=== tidy"
 scripts/check-tidy.sh build
 echo "=== package"
 package_dir=$(mktemp -d "${TMPDIR:-/tmp}/zolsampler-deb.XXXXXX")
+trap 'rm -rf "$package_dir"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 ZOL_PACKAGE_DIR=$package_dir scripts/check-package.sh
 echo "=== service"
 ZOL_PACKAGE_DIR=$package_dir scripts/check-service.sh

@@ -17,14 +17,29 @@ fail() {
   echo "windows-service-check: $*" >&2
   exit 1
 }
-# Waits up to $2 tenths of a second for the command $1 to succeed.
+# Waits up to $1 tenths of a second for the command after it to succeed.
 await() {
   tries=0
-  until eval "$1"; do
-    [ $tries -lt "$2" ] || return 1
+  limit=$1
+  shift
+  until "$@"; do
+    [ $tries -lt "$limit" ] || return 1
     sleep 0.1
     tries=$((tries + 1))
   done
+}
+# The service's working directory, %ProgramData%\zolsampler\NAME, wherever
+# the prefix puts ProgramData; sets data.
+found_data() {
+  data=$(find "$WINEPREFIX/drive_c/" -type d -path "*/zolsampler/$name")
+  [ -n "$data" ]
+}
+# At least $1 lines of console.txt hold $2.
+lines_at_least() {
+  [ "$(grep -c "$2" "$console")" -ge "$1" ]
+}
+service_in_state() {
+  wine sc query $name | grep -q "STATE *: $1"
 }
 
 echo "=== windows: package"
@@ -61,16 +76,16 @@ build/src/sim/zolsim --zol-link "$dev/com1" --seed 7 --measure-seconds 1 --no-ct
   >"$work/zolsim.out" 2>/dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
-await 'grep -q ZOLSAMPLER_COM "$work/zolsim.out"' 100 || fail "zolsim did not start"
+await 100 grep -q ZOLSAMPLER_COM "$work/zolsim.out" || fail "zolsim did not start"
 wine sc create $name binpath= "\"C:\\Program Files\\zolsampler\\zolsampler.exe\" -P 1 -B 9600 -p -1 -b -1" >/dev/null
 wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$name" /v Environment /t REG_MULTI_SZ \
   /d "ZOLSAMPLER_ANSWERS=$(winepath -w "$work/service.answers")\\0TZ=UTC\\0ZOLSAMPLER_RESTART_DELAY=1" /f >/dev/null
 wine net start $name >/dev/null
-# %ProgramData%\zolsampler\NAME, wherever the prefix puts ProgramData.
-await 'data=$(find "$WINEPREFIX/drive_c/" -type d -path "*/zolsampler/$name"); [ -n "$data" ]' 100 ||
+data=""
+await 100 found_data ||
   fail "no working directory for the service"
 console=$data/console.txt
-await 'grep -q "001, Next Sample, " "$console" 2>/dev/null' 900 || {
+await 900 grep -qs "001, Next Sample, " "$console" || {
   cat "$console" 2>/dev/null
   fail "the service took no sample"
 }
@@ -79,27 +94,27 @@ await 'grep -q "001, Next Sample, " "$console" 2>/dev/null' 900 || {
 pid=$(sed -n 's/^zolsampler service: sampler started, process \([0-9]*\).*/\1/p' "$console")
 [ -n "$pid" ] || fail "console.txt does not name the sampler's process"
 wine taskkill /F /PID "$pid" >/dev/null 2>&1 || fail "taskkill could not end the sampler"
-await '[ "$(grep -c "sampler started, process" "$console")" -ge 2 ]' 300 || {
+await 300 lines_at_least 2 "sampler started, process" || {
   cat "$console"
   fail "the killed sampler was not started again"
 }
 grep -q "^zolsampler service: not asked to stop: sampler restarts in 1 s" "$console" ||
   fail "no restart line in console.txt"
-wine sc query $name | grep -q "STATE *: 4 *RUNNING" || fail "the service left RUNNING"
-await '[ "$(grep -c "001, Next Sample, " "$console")" -ge 2 ]' 900 || {
+service_in_state "4 *RUNNING" || fail "the service left RUNNING"
+await 900 lines_at_least 2 "001, Next Sample, " || {
   cat "$console"
   fail "the restarted sampler took no sample"
 }
 wine net stop $name >/dev/null
 # net stop may return while the stop is pending: the stop ends with a status 0.
-await 'wine sc query $name | grep -q "STATE *: 1 *STOPPED"' 300 || fail "the service did not stop"
+await 300 service_in_state "1 *STOPPED" || fail "the service did not stop"
 wine sc query $name | grep -q "WIN32_EXIT_CODE *: 0 " || fail "the stop gave an exit code"
-grep -q "Got SIGTERM - Terminating Sampling Thread" "$console" &&
-  grep -q "Thread Exit Code = 707" "$console" || {
+{ grep -q "Got SIGTERM - Terminating Sampling Thread" "$console" &&
+  grep -q "Thread Exit Code = 707" "$console"; } || {
   cat "$console"
   fail "no orderly stop in console.txt"
 }
-[ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$data/ZOL0042_KIRN.log" ] || fail "no data files"
+{ [ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$data/ZOL0042_KIRN.log" ]; } || fail "no data files"
 wine sc delete $name >/dev/null
 kill $sim
 wait $sim 2>/dev/null || true
@@ -107,5 +122,5 @@ wait $sim 2>/dev/null || true
 echo "=== windows: uninstall"
 # The uninstaller runs on from a copy of itself: wait until the program is gone.
 wine "$program/Uninstall.exe" /S </dev/null
-await '[ ! -e "$program/zolsampler.exe" ]' 300 || fail "the uninstall left zolsampler.exe"
-[ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$console" ] || fail "the uninstall removed the data"
+await 300 test ! -e "$program/zolsampler.exe" || fail "the uninstall left zolsampler.exe"
+{ [ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$console" ]; } || fail "the uninstall removed the data"

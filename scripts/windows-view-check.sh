@@ -24,6 +24,8 @@ export WINEPREFIX="${WINEPREFIX:-$root/build-windows/wineprefix}" WINEDEBUG=-all
 
 work=$(mktemp -d /tmp/zolview-windows-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+# A signal ends the script through the EXIT trap above.
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 cp tests/view/data/ZOL0042_KIRN.dat "$work/"
 sed 's/$/\r/' tests/view/data/ZOL0042_KIRN.dat >"$work/ZOL0042_KIRN_crlf.dat"
 {

@@ -7,6 +7,7 @@ shaped like real ones and of the same length.
 usage: make_data.py KIRN|PADO RECORDS OUT.dat
 """
 import math
+import random
 import sys
 
 KIRN = ("CRC, ID, DATE TIME, UTC SECS, CTD DEPTH, CTD TEMP, CTD SALINITY, SAMPLE COUNTER, POR "
@@ -19,7 +20,18 @@ PADO = ("CRC, ID, DATE TIME, UTC SECS, CTD DEPTH, CTD TEMP, CTD SALINITY, SAMPLE
         "AMPS, IB AMPS")
 START = 1714557600  # 2024/05/01 10:00:00 UTC
 PERIOD = 60
-PACKED = "".join("%04X" % int(800 + 47000 * math.exp(-((p - 60) / 14.0) ** 2)) for p in range(35, 86))
+SHAPE = [800 + 47000 * math.exp(-((p - 60) / 14.0) ** 2) for p in range(35, 86)]
+
+
+def spectra(count):
+    """Spectra with the detector's shot noise, so that compression meets
+    real variety; a pool of them, drawn in an order that does not repeat."""
+    rng = random.Random(42)
+    return ["".join("%04X" % min(65535, max(0, int(c + rng.gauss(0, math.sqrt(c))))) for c in SHAPE)
+            for _ in range(count)]
+
+
+PACKED = spectra(4093)
 
 
 def crc16(text):
@@ -42,7 +54,7 @@ def record(kind, n, seconds, start):
               "%.4f" % (34.9 + 0.1 * wave), str(n), str(start)]
     if kind == "KIRN":
         own = ["0", "0", "%.2f" % (14.2 + wave), "%.1f" % 18.5, "11.95", "0.212", "48200", "1130",
-               "812.0", "3.20", "35.01", "%.2f" % (23.4 + 1.8 * wave), "0.0042", "35", "85", PACKED,
+               "812.0", "3.20", "35.01", "%.2f" % (23.4 + 1.8 * wave), "0.0042", "35", "85", PACKED[n * 7919 % len(PACKED)],
                "812"]
     else:
         own = ["0", "%.2f" % (13.8 + wave), "21.0", "12.02", "0.094", "%.4f" % (8.0512 + 0.012 * wave),

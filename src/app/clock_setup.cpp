@@ -130,7 +130,7 @@ void TransferClock(int port) {
     return;
   }
   const int set = SetZolTime(port);
-  if (set == 1) {
+  if (set == kReplyOk) {
     ZolSleep(port);
     ConsolePrintf("\nZOL Time has been set!\n");
   } else {
@@ -162,7 +162,7 @@ void SetupClock(int port) {
   ReviewTimeZone();
   ConsolePrintf("\n***Getting ZOL Time***\n");
   const int woke = WakeZolMode(port, 1);
-  if (woke != 1) {
+  if (woke != kReplyOk) {
     ConsolePrintf("\nERROR Waking ZOL, ret = %d, exiting!\n", woke);
     return;
   }

@@ -114,7 +114,7 @@ void TakeZolPort(const char* value) {
 void TakeCtdPort(const char* value) {
   const int number = LeadingNumber(value);
   if (number == kNoCtd) {
-    State().ctdPort = kNoCtd;
+    State().ctdPort = kNoCtdPort;
     return;
   }
   if (!IsPortNumber(number)) Refuse("Error, CTD CommPort Range = [1,20]\n");

@@ -10,8 +10,9 @@ namespace zol {
 namespace {
 
 constexpr int kCtrlC = 3;
+constexpr unsigned long kCtrlBreakEvent = 1;
 
-std::atomic<bool> g_installed{false};
+std::atomic<bool> g_enabled{false};
 
 void PassCtrlCToZol() {
   const int port = Settings().zolPort;
@@ -21,21 +22,25 @@ void PassCtrlCToZol() {
 
 }  // namespace
 
-void InstallControlHandler() {
-  g_installed.store(true);
+void EnableControlHandler() {
+  g_enabled.store(true);
 }
 
-bool ControlHandlerInstalled() {
-  return g_installed.load();
+bool ControlHandlerEnabled() {
+  return g_enabled.load();
 }
 
-void RemoveControlHandler() {
-  g_installed.store(false);
+void DisableControlHandler() {
+  g_enabled.store(false);
 }
 
 int ConsoleCtrlHandler(unsigned long /*eventType*/) {
   TheCycleLock().RunWhenFree(PassCtrlCToZol);
   return 1;
+}
+
+void BreakKeyAtPrompt() {
+  if (ControlHandlerEnabled()) ConsoleCtrlHandler(kCtrlBreakEvent);
 }
 
 }  // namespace zol

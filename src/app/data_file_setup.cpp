@@ -1,13 +1,12 @@
 #include "app/data_file_setup.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/port_setup.h"
 #include "app/sampler_state.h"
 #include "app/unattended.h"
 #include "base/console_out.h"
@@ -15,21 +14,14 @@
 #include "console/prompts.h"
 #include "files/data_files.h"
 #include "files/line_file.h"
-#include "link/serial_service.h"
 #include "link/zol_protocol.h"
 
 namespace zol {
 namespace {
 
-const char* ModeName(uint16_t mode) {
-  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
-}
-
 // The documented end of the configuration step: ports closed, CTD first.
 [[noreturn]] void EndProgram() {
-  const SamplerState& state = State();
-  if (state.ctdPort != -1) SerialClose(state.ctdPort);
-  SerialClose(state.zolPort);
+  CloseSamplerPorts();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
@@ -37,12 +29,12 @@ const char* ModeName(uint16_t mode) {
 // Size of the file just opened; 0 (and the message) when it cannot be
 // found. By name: a line file shows no descriptor.
 long long FileSize(const char* path) {
-  struct stat info {};
-  if (stat(path, &info) != 0) {
+  const long long size = FileSizeOf(path);
+  if (size < 0) {
     ConsolePrintf("\n\nError, fstat ret = %d\n\n", -1);
     return 0;
   }
-  return static_cast<long long>(info.st_size);
+  return size;
 }
 
 }  // namespace
@@ -82,7 +74,7 @@ void CheckPreviousFiles() {
 void GetConfigInfo() {
   SamplerState& state = State();
   const int woke = WakeZolMode(state.zolPort, state.sampleMode);
-  if (woke != 1) {
+  if (woke != kReplyOk) {
     ConsolePrintf("ERROR Waking ZOL, ret = %d, exiting!\n", woke);
     EndProgram();
   }

@@ -1,9 +1,7 @@
 #include "app/interactive.h"
 
 #include <atomic>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "app/cycle_lock.h"
 #include "app/keyboard.h"
@@ -20,70 +18,85 @@ namespace {
 // Long enough that a wait ends only on data or on Stop.
 constexpr int kEchoWaitMs = 24 * 3600 * 1000;
 
-// Copies what the ZOL sends to the console, in blocks, on a thread of its
-// own that blocks on the port while nothing comes.
-class ZolEcho {
- public:
-  explicit ZolEcho(int port) : port_(port), thread_([this] { Run(); }) {}
-  ~ZolEcho() { Stop(); }
-  ZolEcho(const ZolEcho&) = delete;
-  ZolEcho& operator=(const ZolEcho&) = delete;
+std::atomic<TerminalUser> g_terminalUser{TerminalUser::kNone};
 
-  void Stop() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      // A cancel nobody takes would cut the next cycle's first wait short.
-      if (!ended_) SerialCancelWait(port_);
-    }
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    for (;;) {
-      const int waiting = SerialWaitRx(port_, kEchoWaitMs);
-      std::lock_guard lock(mutex_);
-      if (waiting < 0) {
-        ended_ = true;
-        return;
-      }
-      // Only the cancel of Stop gives 0 while stopping; keep waiting for it.
-      if (waiting == 0 && stopping_) return;
-      CopyToConsole();
-    }
-  }
-
-  void CopyToConsole() {
-    char block[256];
-    std::size_t count = 0;
-    for (int ch = SerialGetc(port_); ch >= 0; ch = SerialGetc(port_)) {
-      block[count++] = static_cast<char>(ch);
-      if (count == sizeof block) {
-        ConsoleWrite(block, count);
-        count = 0;
-      }
-    }
-    if (count > 0) ConsoleWrite(block, count);
-  }
-
-  const int port_;
-  std::mutex mutex_;
-  bool stopping_ = false;
-  bool ended_ = false;
-  std::thread thread_;
+// Releases the claim when the console's terminal ends, however it ends.
+struct ConsoleClaim {
+  ~ConsoleClaim() { ReleaseTerminal(); }
 };
 
 }  // namespace
 
+bool ClaimTerminal(TerminalUser user) {
+  TerminalUser none = TerminalUser::kNone;
+  return g_terminalUser.compare_exchange_strong(none, user);
+}
+
+void ReleaseTerminal() {
+  g_terminalUser.store(TerminalUser::kNone);
+}
+
+TerminalUser TerminalHolder() {
+  return g_terminalUser.load();
+}
+
+void ShowTerminalInUse() {
+  ConsolePrintf("\nThe ZOL terminal is in use by a control client; try again when it closes\n");
+}
+
+ZolEcho::ZolEcho(int port, Sink sink)
+    : port_(port), sink_(std::move(sink)), thread_([this] { Run(); }) {}
+
+void ZolEcho::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    // A cancel nobody takes would cut the next cycle's first wait short.
+    if (!ended_) SerialCancelWait(port_);
+  }
+  thread_.join();
+}
+
+void ZolEcho::Run() {
+  for (;;) {
+    const int waiting = SerialWaitRx(port_, kEchoWaitMs);
+    std::lock_guard lock(mutex_);
+    if (waiting < 0) {
+      ended_ = true;
+      return;
+    }
+    // Only the cancel of Stop gives 0 while stopping; keep waiting for it.
+    if (waiting == 0 && stopping_) return;
+    CopyToSink();
+  }
+}
+
+void ZolEcho::CopyToSink() {
+  char block[256];
+  std::size_t count = 0;
+  for (int ch = SerialGetc(port_); ch >= 0; ch = SerialGetc(port_)) {
+    block[count++] = static_cast<char>(ch);
+    if (count == sizeof block) {
+      sink_(block, count);
+      count = 0;
+    }
+  }
+  if (count > 0) sink_(block, count);
+}
+
 void InteractiveMode() {
+  if (!ClaimTerminal(TerminalUser::kConsole)) {
+    ShowTerminalInUse();
+    return;
+  }
+  const ConsoleClaim claim;
   std::lock_guard lock(TheCycleLock());
   const TerminalOpenNote terminal;
   const int port = Settings().zolPort;
   ConsolePrintf("\n*** Starting Command Mode ( Type CTRL+K to exit )***\n\n");
   try {
-    ZolEcho echo(port);
+    ZolEcho echo(port, ConsoleWrite);
     for (;;) {
       const int key = GetKey();
       if (key < 0) return;

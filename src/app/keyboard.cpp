@@ -4,8 +4,10 @@
 #include <mutex>
 
 #include "app/control.h"
+#include "app/control_server.h"
 #include "app/cycle_lock.h"
 #include "app/interactive.h"
+#include "app/port_setup.h"
 #include "app/sample_cycle.h"
 #include "app/sampler_state.h"
 #include "app/sampler_status.h"
@@ -33,7 +35,12 @@ bool RunCommandKey(int code) {
   switch (code) {
     case kKeyForceSample:
       ConsolePrintf("\nGot CTRL+F - Force Sample\n");
-      ForceSample();
+      // A control client's terminal may hold the ZOL for minutes.
+      if (TerminalHolder() == TerminalUser::kControl) {
+        ShowTerminalInUse();
+      } else {
+        ForceSample();
+      }
       return true;
     case kKeyHelp:
       ConsolePrintf(
@@ -59,17 +66,24 @@ bool RunCommandKey(int code) {
 
 }  // namespace
 
+CycleOutcome RunForcedCycle() {
+  State().nowTime = WallNow();
+  CycleOutcome outcome = SampleCycle();
+  NoteCycleEnded();
+  return outcome;
+}
+
 void ForceSample() {
   std::lock_guard lock(TheCycleLock());
-  State().nowTime = WallNow();
-  SampleCycle();
-  NoteCycleEnded();
+  RunForcedCycle();
 }
 
 int RunStopSequence(const char* heading) {
   SamplerState& s = State();
   ConsolePrintf("%s\n", heading);
   ServiceStopping();
+  // Its terminal and its sample give the cycle lock back first.
+  StopControl();
   if (s.stopEvent) s.stopEvent->Set();
   const unsigned long exitCode = JoinSamplingThread();
   ConsolePrintf("Thread Exit Code = %lu\n", exitCode);
@@ -78,15 +92,17 @@ int RunStopSequence(const char* heading) {
   s.stopEvent.reset();
   // A control event must not reach a port while it is being closed.
   std::lock_guard lock(TheCycleLock());
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   return 0;
 }
 
 int RunKeyboardLoop() {
   AcceptStopRequests();
   for (;;) {
-    if (StopRequested()) return RunStopSequence(kTerminateHeading);
+    if (StopRequested()) {
+      const char* heading = StopHeading();
+      return RunStopSequence(heading != nullptr ? heading : kTerminateHeading);
+    }
     const int key = GetKey();
     if (key == kKeyInterrupted) continue;
     if (key == kNoKey) {

@@ -2,6 +2,8 @@
 // started, and the stop sequence that ends the program.
 #pragma once
 
+#include "app/sample_cycle.h"
+
 namespace zol {
 
 // Command key codes (the low byte of a key).
@@ -22,6 +24,8 @@ int RunKeyboardLoop();
 // CTRL+F: one cycle now, on the calling thread, stamped with the time it
 // starts; the schedule (nextSampleTime) is left as it is.
 void ForceSample();
+// The same for a caller that holds the cycle lock.
+CycleOutcome RunForcedCycle();
 
 // Prints `heading` as a line, stops and joins the sampling thread, shows its
 // exit code, pauses a second and releases the ports. Gives the exit status.

@@ -3,11 +3,13 @@
 #include <system_error>
 
 #include "app/command_line.h"
+#include "app/control.h"
 #include "app/service_entry.h"
 #include "app/signals.h"
 #include "app/startup.h"
 #include "base/console_out.h"
 #include "base/local_time.h"
+#include "console/prompts.h"
 #include "console/system_keys.h"
 #include "link/serial_service.h"
 #include "link/system_serial.h"
@@ -31,6 +33,7 @@ int RunSampler(int argc, char** argv) {
   zol::LoadTimeZone();
   zol::InstallSerialService(&zol::SystemSerialService());
   zol::InstallStdinKeys();
+  zol::SetBreakKeyHook(zol::BreakKeyAtPrompt);
   zol::SetTerminalRestorer(zol::RestoreTerminal);
   try {
     zol::StartSignalThread();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/sampler_state.h"
 #include "base/clock.h"
 #include "base/console_out.h"
 #include "link/serial_errors.h"
@@ -30,6 +31,12 @@ void OpenPort(int port, int baud) {
   CheckSerialResult(port, SerialOpen(port, kQueueSize, kQueueSize));
   CheckSerialResult(port, SerialSetBaud(port, baud));
   ConsolePrintf("Port %d Flow control not set\n", port + 1);
+}
+
+void CloseSamplerPorts() {
+  const SamplerState& s = Settings();
+  if (s.HasCtd()) SerialClose(s.ctdPort);
+  SerialClose(s.zolPort);
 }
 
 void FatalSerialError(int port, int code) {

@@ -28,10 +28,6 @@ unsigned long Counter() {
   return State().sampleCount;
 }
 
-const char* ModeName(uint16_t mode) {
-  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
-}
-
 // What the running cycle has achieved so far (the caller holds the cycle
 // lock).
 CycleOutcome g_outcome;
@@ -78,7 +74,7 @@ void OpenCycleFiles() {
   s.logFile = LineFile::Open(s.logPath);
   logOpenError = s.logFile == nullptr ? (errno != 0 ? errno : EIO) : 0;
   s.datFile = LineFile::Open(s.datPath);
-  if (s.pumpSample == 1 && s.ctdPort != -1) s.dat2File = LineFile::Open(s.dat2Path);
+  if (s.pumpSample == 1 && s.HasCtd()) s.dat2File = LineFile::Open(s.dat2Path);
 }
 
 // Appends one record and closes the file, which syncs it to disk; false
@@ -98,7 +94,7 @@ void WriteWakingLine() {
 bool WakeZolForCycle() {
   const SamplerState& s = Settings();
   const bool knownMode = s.sampleMode == 1 || s.sampleMode == 2;
-  const bool awake = knownMode && WakeZolMode(s.zolPort, s.sampleMode) == 1;
+  const bool awake = knownMode && WakeZolMode(s.zolPort, s.sampleMode) == kReplyOk;
   LogResult(awake, "ZOL Wakeup OK", "ZOL Wakeup ERROR");
   return awake;
 }
@@ -106,7 +102,7 @@ bool WakeZolForCycle() {
 void SendOperatorValues() {
   const SamplerState& s = State();
   const bool taken =
-      SendCtdDat(s.zolPort, s.nowTime, s.solutionTemp, s.solutionSal, kNoCtdPressure) == 1;
+      SendCtdDat(s.zolPort, s.nowTime, s.solutionTemp, s.solutionSal, kNoCtdPressure) == kReplyOk;
   LogResult(taken, "Send UserTempSal OK", "Send UserTempSal ERROR");
 }
 
@@ -117,7 +113,7 @@ bool ParseCtdReply(int replyResult) {
       ParseCtdDat(s.replyBuffer, &s.ctdTime, &s.ctdTemp, &s.ctdSal, &s.ctdPressure, replyResult);
   s.nowTime = WallNow();
   char step[kStepSize];
-  if (parsed != 1) {
+  if (parsed != kReplyOk) {
     std::snprintf(step, sizeof step, "ParseCtdDat ERROR, rbuf= %s", s.replyBuffer);
     WriteStepLine(step, "ParseCtdDat ERROR", s.nowTime);
     return false;
@@ -132,13 +128,14 @@ void SendCtdValues() {
   SamplerState& s = State();
   ShowStep("Sampling CTD");
   const int replyResult = GetCtdDat(s.ctdPort, s.replyBuffer, kReplyBufferSize);
-  if (replyResult != 1) {
+  if (replyResult != kReplyOk) {
     LogStep("Get  CtdDat ERROR");
     return;
   }
   LogStep("Get  CtdDat OK");
   if (!ParseCtdReply(replyResult)) return;
-  const bool taken = SendCtdDat(s.zolPort, s.ctdTime, s.ctdTemp, s.ctdSal, s.ctdPressure) == 1;
+  const bool taken =
+      SendCtdDat(s.zolPort, s.ctdTime, s.ctdTemp, s.ctdSal, s.ctdPressure) == kReplyOk;
   LogResult(taken, "Send CtdDat OK", "Send CtdDat ERROR");
 }
 
@@ -147,14 +144,14 @@ bool Measure() {
   char step[32];
   std::snprintf(step, sizeof step, "Sampling %s", ModeName(Settings().sampleMode));
   ShowStep(step);
-  return TakeSample(Settings().zolPort) == 1;
+  return TakeSample(Settings().zolPort) == kReplyOk;
 }
 
 // Fetches the record, shows it, appends it to `file` (named `path`) and
 // hands a copy to the live feed.
 void FetchSample(std::unique_ptr<LineFile>& file, const char* path) {
   SamplerState& s = State();
-  if (GetSample(s.zolPort, s.replyBuffer, kReplyBufferSize) != 1) {
+  if (GetSample(s.zolPort, s.replyBuffer, kReplyBufferSize) != kReplyOk) {
     LogStep("Send Sample ERROR");
     return;
   }
@@ -175,7 +172,7 @@ void FetchSample(std::unique_ptr<LineFile>& file, const char* path) {
 }
 
 void PutZolToSleep() {
-  LogResult(ZolSleep(Settings().zolPort) == 1, "Enter Sleep OK", "Enter Sleep ERROR");
+  LogResult(ZolSleep(Settings().zolPort) == kReplyOk, "Enter Sleep OK", "Enter Sleep ERROR");
 }
 
 // The first sample; true when the pump sample is to follow.
@@ -195,8 +192,8 @@ bool TakeFirstSample() {
 
 void TakePumpSample() {
   SamplerState& s = State();
-  if (s.ctdPort == -1) return;
-  if (CtdPump(s.ctdPort, 1) != 1) {
+  if (!s.HasCtd()) return;
+  if (CtdPump(s.ctdPort, 1) != kReplyOk) {
     LogStep("CtdPump ON ERROR");
     return;
   }
@@ -206,7 +203,7 @@ void TakePumpSample() {
     FetchSample(s.dat2File, s.dat2Path);
     PutZolToSleep();
   }
-  LogResult(CtdPump(s.ctdPort, 0) == 1, "CtdPump OFF OK", "CtdPump OFF ERROR");
+  LogResult(CtdPump(s.ctdPort, 0) == kReplyOk, "CtdPump OFF OK", "CtdPump OFF ERROR");
 }
 
 void EndCycle() {
@@ -240,7 +237,7 @@ CycleOutcome SampleCycle() {
   NoteCycleBegins(s.sampleCount, s.nextSampleTime);
   WriteWakingLine();
   if (WakeZolForCycle()) {
-    if (s.ctdPort != -1) {
+    if (s.HasCtd()) {
       SendCtdValues();
     } else {
       SendOperatorValues();

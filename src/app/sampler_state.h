@@ -1,5 +1,5 @@
-// The one process-wide record of settings and run-time state, and the two
-// constant tables. Start-up writes the settings before the sampling thread
+// The one process-wide record of settings and run-time state, and the mode
+// names. Start-up writes the settings before the sampling thread
 // exists; afterwards they are only read. The run-time fields belong to the
 // one sample cycle (or pass-through terminal) that holds the cycle lock.
 #pragma once
@@ -19,8 +19,15 @@ class AutoResetEvent;
 // Indexed by sampleMode.
 inline constexpr const char* ModeNames[] = {"NULL", "KIRN", "PADO"};
 inline constexpr int kModeCount = 3;
+// The sensor kind's name; an unknown mode is "NULL".
+inline const char* ModeName(uint16_t mode) {
+  return mode < kModeCount ? ModeNames[mode] : ModeNames[0];
+}
 
 inline constexpr int kReplyBufferSize = 1024;
+
+// The CTD port of a run without a CTD (-p -1).
+inline constexpr int32_t kNoCtdPort = -1;
 
 struct SamplerState {
   // Settings.
@@ -35,6 +42,8 @@ struct SamplerState {
   float solutionSal = 0.0f;
   uint16_t pumpSample = 0;
   int32_t syncMinute = 0;
+
+  bool HasCtd() const { return ctdPort != kNoCtdPort; }
 
   // Run-time fields.
   uint32_t sampleCount = 0;

@@ -29,7 +29,7 @@ SignalAction ActionForSignal(int signo) {
   switch (KindOfSignal(signo)) {
     case SignalKind::kInterrupt:
     case SignalKind::kQuit:
-      return ControlHandlerInstalled() ? SignalAction::kControlEvent : SignalAction::kEndStartUp;
+      return ControlHandlerEnabled() ? SignalAction::kControlEvent : SignalAction::kEndStartUp;
     case SignalKind::kTerminate:
       return StopRequestsAccepted() ? SignalAction::kOrderlyStop : SignalAction::kEndStartUp;
     case SignalKind::kHangUp:

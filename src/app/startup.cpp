@@ -9,6 +9,7 @@
 
 #include "app/clock_setup.h"
 #include "app/control.h"
+#include "app/control_server.h"
 #include "app/cycle_lock.h"
 #include "app/data_file_setup.h"
 #include "app/feed_setup.h"
@@ -73,14 +74,12 @@ void OpenCommunications() {
   ConsolePrintf("\n\n***Initializing Communications***\n");
   InitSerialLibrary();
   OpenPort(s.zolPort, s.zolBaud);
-  if (s.ctdPort != -1) OpenPort(s.ctdPort, s.ctdBaud);
+  if (s.HasCtd()) OpenPort(s.ctdPort, s.ctdBaud);
 }
 
 [[noreturn]] void FailStart(const char* message) {
-  const SamplerState& s = State();
   ConsolePrintf("%s", message);
-  if (s.ctdPort != -1) SerialClose(s.ctdPort);
-  SerialClose(s.zolPort);
+  CloseSamplerPorts();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): what other threads use is never destroyed
   std::exit(1);
 }
@@ -105,7 +104,7 @@ void GetSampleParameters() {
   s.sampleMode = static_cast<uint16_t>(mode);
 
   s.pumpSample = 0;
-  if (s.ctdPort == -1) {
+  if (!s.HasCtd()) {
     AskSolution();
     return;
   }
@@ -148,6 +147,11 @@ void StartSampling() {
   } catch (const std::system_error&) {
     FailStart("\nERROR Creating Sample Thread, exiting!\n");
   }
+  try {
+    StartControl();
+  } catch (const std::system_error&) {
+    ConsolePrintf("\nERROR Starting the control socket; sampling goes on without it\n");
+  }
 }
 
 void StartSampler() {
@@ -156,11 +160,12 @@ void StartSampler() {
   LoadStartAnswers();
   StartRecordFeed();
   LoadShoreLinkSettings();
+  OpenControlSocket();
   LoadServiceSettings();
   ConsolePrintf("\n\n***ZOL Sampler Parameters***\n");
   GetSampleParameters();
   OpenCommunications();
-  InstallControlHandler();
+  EnableControlHandler();
   // The start-up exchanges hold the port like a cycle: a control event
   // waits for their end.
   {
@@ -172,7 +177,7 @@ void StartSampler() {
   CheckPreviousFiles();
   {
     std::lock_guard lock(TheCycleLock());
-    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeNames[s.sampleMode]);
+    ConsolePrintf("\n***Getting %s Configuration Info***\n", ModeName(s.sampleMode));
     GetConfigInfo();
   }
   ConsolePrintf("\n*** Starting Sample Thread ( Type CTRL+H for help )***\n");

@@ -13,6 +13,7 @@ struct StopFlag {
   std::condition_variable requested;
   bool isRequested = false;
   bool accepted = false;
+  const char* heading = nullptr;
 };
 
 StopFlag& Flag() {
@@ -35,10 +36,11 @@ bool StopRequestsAccepted() {
   return flag.accepted;
 }
 
-void RequestStop() {
+void RequestStop(const char* heading) {
   StopFlag& flag = Flag();
   {
     std::lock_guard lock(flag.mutex);
+    if (!flag.isRequested) flag.heading = heading;
     flag.isRequested = true;
   }
   flag.requested.notify_all();
@@ -49,6 +51,12 @@ bool StopRequested() {
   StopFlag& flag = Flag();
   std::lock_guard lock(flag.mutex);
   return flag.isRequested;
+}
+
+const char* StopHeading() {
+  StopFlag& flag = Flag();
+  std::lock_guard lock(flag.mutex);
+  return flag.heading;
 }
 
 void WaitForStopRequest() {
@@ -62,6 +70,7 @@ void ResetStopRequest() {
   std::lock_guard lock(flag.mutex);
   flag.isRequested = false;
   flag.accepted = false;
+  flag.heading = nullptr;
 }
 
 }  // namespace zol

@@ -10,8 +10,11 @@ void AcceptStopRequests();
 bool StopRequestsAccepted();
 
 // Any thread. Wakes the keyboard command loop out of its key wait.
-void RequestStop();
+// `heading` (a literal) is the stop sequence's first line; null: SIGTERM's.
+void RequestStop(const char* heading = nullptr);
 bool StopRequested();
+// The heading of the first request that gave one, else null.
+const char* StopHeading();
 // Blocks until a stop has been requested (for a keyboard that is gone).
 void WaitForStopRequest();
 // Back to no request, not accepted. For tests.

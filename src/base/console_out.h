@@ -16,6 +16,12 @@ void ConsolePutc(int ch);
 // The terminal bell, the program's beep.
 void ConsoleBeep();
 
+// Receives a copy of every byte written to the console, on the writer's
+// thread, after the console has it; it must not block nor write to the
+// console. nullptr removes it. Installed by the application.
+using ConsoleTee = void (*)(const char* bytes, std::size_t count);
+void SetConsoleTee(ConsoleTee tee);
+
 // The stream the console writes to: standard output unless a test set another.
 std::FILE* ConsoleStream();
 // nullptr restores standard output. Not owned.

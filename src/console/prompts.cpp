@@ -1,5 +1,6 @@
 #include "console/prompts.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -15,7 +16,15 @@
 namespace zol {
 namespace {
 
+// The keys the line editor acts on; every other code is appended and echoed.
+constexpr int kFunctionKeyLead = 0;  // the first code of a function key
+constexpr int kCtrlC = 3;
 constexpr char kBackspace = 8;
+constexpr int kLineFeed = 10;
+constexpr int kCarriageReturn = 13;
+constexpr int kCtrlR = 18;
+constexpr int kCtrlU = 21;
+constexpr int kCtrlBackslash = 28;  // CTRL+BREAK, the other control event
 constexpr int16_t kChoiceCapacity = 2;
 constexpr int16_t kNumberCapacity = 20;
 constexpr int16_t kDateCapacity = 40;
@@ -23,6 +32,7 @@ constexpr int16_t kDateCapacity = 40;
 constexpr int kYesNoQuestionBytes = 90;
 
 thread_local LineEnd g_lastLineEnd = LineEnd::kEnter;
+std::atomic<void (*)()> g_breakKeyHook{nullptr};
 
 int16_t EndLine(LineEnd how) {
   g_lastLineEnd = how;
@@ -184,25 +194,27 @@ int16_t EditLine(char* buf, int16_t capacity) {
     }
     const char key = static_cast<char>(code & 0xFF);
     switch (code & 0xFF) {
-      case 0:   // first code of a function key
-      case 3:   // CTRL+C
-      case 28:  // CTRL+\ (CTRL+BREAK), the other control event
+      case kFunctionKeyLead:
+      case kCtrlC:
         buf[0] = '\0';
         return EndLine(LineEnd::kAbandoned);
-      case 8:  // Backspace
+      case kCtrlBackslash:  // an event: the line stays as it is
+        if (void (*hook)() = g_breakKeyHook.load()) hook();
+        break;
+      case kBackspace:
         if (length > 0) {
           buf[--length] = '\0';
           ConsolePutc(kBackspace);
         }
         break;
-      case 10:
-      case 13:  // Enter: not echoed, the caller ends the line
+      case kLineFeed:
+      case kCarriageReturn:  // Enter: not echoed, the caller ends the line
         return EndLine(LineEnd::kEnter);
-      case 18:  // CTRL+R: the answer so far on a fresh line
+      case kCtrlR:  // the answer so far on a fresh line
         ConsolePutc('\n');
         ConsoleWrite(buf, static_cast<std::size_t>(length));
         break;
-      case 21:  // CTRL+U
+      case kCtrlU:  // the answer emptied
         EchoBackspaces(length);
         length = 0;
         buf[0] = '\0';
@@ -279,6 +291,10 @@ int16_t PromptDateTime(const char* question, uint16_t useNow, std::tm* time) {
     if (ScanDateTime(line, time)) return 1;
     NewlineBeforeReask(question);
   }
+}
+
+void SetBreakKeyHook(void (*hook)()) {
+  g_breakKeyHook.store(hook);
 }
 
 int FlushKeyboard() {

@@ -19,6 +19,12 @@ int16_t PromptDateTime(const char* question, uint16_t useNow, std::tm* time);
 // Nonzero when a key was waiting on entry; discards every waiting key.
 int FlushKeyboard();
 
+// CTRL+\ stands for CTRL+BREAK, a console control event rather than a key:
+// at a prompt it calls the hook the application installs here (nothing
+// when there is none) and the question goes on waiting for its answer.
+// nullptr removes the hook.
+void SetBreakKeyHook(void (*hook)());
+
 // How the last line edit on this thread ended. A result of 0 means either
 // that the operator abandoned the question or that no key can be read; a
 // dialogue that asks until it gets a new value stops only on the latter.

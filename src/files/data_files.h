@@ -1,4 +1,5 @@
-// The names and the fixed content of the log, data and second data files.
+// The names and the fixed content of the log, data and second data files,
+// and what start-up asks of a file by name: is it there, how large is it.
 #pragma once
 
 #include <cstdint>
@@ -18,5 +19,7 @@ void WriteDataFileHeader(LineFile& file, uint16_t mode);
 // True when `path` can be opened for reading. Never blocks: a FIFO of that
 // name counts as present without waiting for a writer.
 bool CanOpenForReading(const char* path);
+// The size in bytes of the file at `path`; -1 when it cannot be found.
+long long FileSizeOf(const char* path);
 
 }  // namespace zol

@@ -13,7 +13,6 @@
 namespace zol {
 namespace {
 
-constexpr int kNoReply = -2;
 constexpr int kWakeSettleMs = 1000;
 constexpr int kWakeAttempts = 10;
 constexpr int kPokeSettleMs = 250;
@@ -77,7 +76,7 @@ int WakeCtd(int port) {
   for (int attempt = 0; attempt < kWakeAttempts; ++attempt) {
     if (PokeFindsPrompt(port)) {
       SerialRxClear(port);
-      return 1;
+      return kReplyOk;
     }
   }
   AssertWakeLine(port);
@@ -85,27 +84,27 @@ int WakeCtd(int port) {
 }
 
 int GetCtdDat(int port, char* buf, uint16_t len) {
-  if (WakeCtd(port) != 1) return 0;
+  if (WakeCtd(port) != kReplyOk) return kReplyRefused;
   SendString(port, "pts\r");
   if (ReadLine(port, buf, len, kReplySeconds) <= 0) return kNoReply;
   // The CTD may echo the command on a line of its own first.
   if (std::strstr(buf, "pts") != nullptr) ReadLine(port, buf, len, kReplySeconds);
   ReleaseCtd(port);
-  return 1;
+  return kReplyOk;
 }
 
 int CtdPump(int port, uint16_t sw) {
   // Checked first, so that a bad switch does not leave the CTD awake.
-  if (sw != 0 && sw != 1) return 0;
-  if (WakeCtd(port) != 1) return 0;
+  if (sw != 0 && sw != 1) return kReplyRefused;
+  if (WakeCtd(port) != kReplyOk) return kReplyRefused;
   if (sw == 1) {
     // The CTD stays awake with the pump running until it is switched off.
     SendString(port, "pumpon\r");
-    return 1;
+    return kReplyOk;
   }
   SendString(port, "pumpoff\r");
   ReleaseCtd(port);
-  return 1;
+  return kReplyOk;
 }
 
 int ScanCtdValues(const char* reply, float* pressure, float* temp, float* sal) {
@@ -128,10 +127,10 @@ int ScanCtdValues(const char* reply, float* pressure, float* temp, float* sal) {
 
 int ParseCtdDat(const char* reply, int64_t* time, float* temp, float* sal, float* pressure,
                 int32_t result) {
-  if (result != 1) return 0;
-  if (ScanCtdValues(reply, pressure, temp, sal) < 3) return 0;
+  if (result != kReplyOk) return kReplyRefused;
+  if (ScanCtdValues(reply, pressure, temp, sal) < 3) return kReplyRefused;
   if (time != nullptr) *time = WallNow();
-  return 1;
+  return kReplyOk;
 }
 
 }  // namespace zol

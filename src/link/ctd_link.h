@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "link/protocol_result.h"
+
 namespace zol {
 
 // 1 when the CTD answered '>'; -2 after ten attempts.

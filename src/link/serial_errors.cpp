@@ -32,8 +32,6 @@ constexpr CodeMessage kMessages[] = {
     {kSerialTimedOut, "Operation timed out\n"},
 };
 
-char g_errorText[kErrorTextSize];
-
 }  // namespace
 
 ServiceVersion ReadServiceVersion() {
@@ -49,10 +47,10 @@ ServiceVersion ReadServiceVersion() {
 void ReportSerialError(int code, const char* heading) {
   if (heading != nullptr) ConsolePrintf("%s\n", heading);
   if (code == kSerialSystemError) {
-    g_errorText[0] = '\0';
-    SerialErrorText(g_errorText, kErrorTextSize);
-    g_errorText[kErrorTextSize - 1] = '\0';
-    ConsolePrintf("Error %s\n", g_errorText);
+    char text[kErrorTextSize] = {};
+    SerialErrorText(text, kErrorTextSize);
+    text[kErrorTextSize - 1] = '\0';
+    ConsolePrintf("Error %s\n", text);
     return;
   }
   for (const CodeMessage& message : kMessages) {

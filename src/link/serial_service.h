@@ -2,9 +2,10 @@
 //
 // A port is a zero-based index (0 is COM1). Every operation returns a signed
 // integer; a negative value is one of the error codes below, which
-// port_setup.h turns into the operator's messages. The program talks to the
-// process-wide service returned by Serial(); the real one works over POSIX
-// terminals (termios_serial.h), tests install a double.
+// serial_errors.h turns into the operator's messages. The program talks to
+// the process-wide service returned by Serial(): the real one is the shared
+// port service (port_service.h) over the platform's devices
+// (system_serial.h); tests install a double.
 #pragma once
 
 #include <cstdint>

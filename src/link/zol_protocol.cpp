@@ -11,7 +11,6 @@
 namespace zol {
 namespace {
 
-constexpr int kNoReply = -2;
 constexpr int kTries = 10;
 constexpr uint16_t kReplySeconds = 2;
 constexpr uint16_t kMeasureSeconds = 25;
@@ -50,7 +49,7 @@ int TryUntilAcknowledged(int port, void (*send)(int), const char* expected) {
     const int count = ReadLine(port, reply, sizeof reply, kReplySeconds);
     if (count > 0 && Holds(reply, expected)) {
       SerialRxClear(port);
-      return 1;
+      return kReplyOk;
     }
     if (count > 0 && std::strchr(reply, '>') != nullptr) LeaveMenu(port);
     SerialRxClear(port);
@@ -73,27 +72,27 @@ int WakeZol(int port) {
 }
 
 int WakeZolMode(int port, uint16_t mode) {
-  if (mode != 1 && mode != 2) return 0;
+  if (mode != 1 && mode != 2) return kReplyRefused;
   SerialRxClear(port);
   SerialBreak(port, 'A');
   PauseMs(kBreakMs);
   SerialBreak(port, 'C');
-  if (TryUntilAcknowledged(port, SendWake, "ACK") != 1) return kNoReply;
+  if (TryUntilAcknowledged(port, SendWake, "ACK") != kReplyOk) return kNoReply;
   // The ZOL is awake whatever the mode exchange gives.
   SetZolMode(port, mode);
   SerialRxClear(port);
-  return 1;
+  return kReplyOk;
 }
 
 int SetZolMode(int port, uint16_t mode) {
-  if (mode != 1 && mode != 2) return 0;
+  if (mode != 1 && mode != 2) return kReplyRefused;
   SerialRxClear(port);
   SendString(port, mode == 1 ? "MODE,1" : "MODE,2");
   char reply[kShortReplySize];
   if (ReadLine(port, reply, sizeof reply, kReplySeconds) <= 0) return kNoReply;
-  if (!Holds(reply, mode == 1 ? "ACK,MODE,1" : "ACK,MODE,2")) return 0;
+  if (!Holds(reply, mode == 1 ? "ACK,MODE,1" : "ACK,MODE,2")) return kReplyRefused;
   SendString(port, "ACK\n");
-  return 1;
+  return kReplyOk;
 }
 
 int GetZolConfig(int port, LineSink* sink) {
@@ -101,7 +100,7 @@ int GetZolConfig(int port, LineSink* sink) {
   SerialPutc(port, 'C');
   char line[kLongReplySize];
   if (ReadLine(port, line, sizeof line, kReplySeconds) <= 0) return kNoReply;
-  if (Holds(line, "NAK")) return 0;
+  if (Holds(line, "NAK")) return kReplyRefused;
   if (sink != nullptr) sink->AppendLine(line);
   int count = 0;
   while (count < kMaxConfigLines && ReadLine(port, line, sizeof line, kReplySeconds) > 0) {
@@ -114,7 +113,8 @@ int GetZolConfig(int port, LineSink* sink) {
 int SendCtdDat(int port, int64_t seconds, float temp, float sal, float pressure) {
   char command[kCtdCommandSize];
   // Values whose text cannot fit are refused before anything goes out.
-  if (!FormatCtdCommand(command, sizeof command, seconds, temp, sal, pressure)) return 0;
+  if (!FormatCtdCommand(command, sizeof command, seconds, temp, sal, pressure))
+    return kReplyRefused;
   WakeAndClear(port);
   SendString(port, command);
   char reply[kLongReplySize];
@@ -122,16 +122,16 @@ int SendCtdDat(int port, int64_t seconds, float temp, float sal, float pressure)
   const CtdEchoCheck check = CheckCtdEcho(reply, seconds, temp, sal, pressure);
   switch (check.verdict) {
     case CtdEchoVerdict::kNoEcho:
-      return 0;
+      return kReplyRefused;
     case CtdEchoVerdict::kRefuse:
       if (!check.message.empty()) ConsolePrintf("%s", check.message.c_str());
       SendString(port, "NAK\n");
-      return 0;
+      return kReplyRefused;
     case CtdEchoVerdict::kAccept:
       break;
   }
   SendString(port, "ACK\n");
-  return 1;
+  return kReplyOk;
 }
 
 int TakeSample(int port) {
@@ -139,10 +139,10 @@ int TakeSample(int port) {
   SendString(port, "TS");
   char reply[kShortReplySize];
   if (ReadLine(port, reply, sizeof reply, kReplySeconds) <= 0) return kNoReply;
-  if (!Holds(reply, "ACK,TS,CMD")) return 0;
+  if (!Holds(reply, "ACK,TS,CMD")) return kReplyRefused;
   SerialRxClear(port);
   if (ReadLine(port, reply, sizeof reply, kMeasureSeconds) <= 0) return kNoReply;
-  return Holds(reply, "ACK,TS,DAT") ? 1 : 0;
+  return Holds(reply, "ACK,TS,DAT") ? kReplyOk : kReplyRefused;
 }
 
 int GetSample(int port, char* buf, uint16_t len) {
@@ -150,8 +150,8 @@ int GetSample(int port, char* buf, uint16_t len) {
   SendString(port, "SL");
   if (ReadLine(port, buf, len, kReplySeconds) <= 0) return kNoReply;
   // A line that starts with NUL has no text to store: not a record.
-  if (buf[0] == '\0') return 0;
-  return Holds(buf, "NAK,SL") ? 0 : 1;
+  if (buf[0] == '\0') return kReplyRefused;
+  return Holds(buf, "NAK,SL") ? kReplyRefused : kReplyOk;
 }
 
 int ZolSleep(int port) {
@@ -178,16 +178,16 @@ int SetZolTime(int port) {
   ConsolePrintf("\nSetZolTime() buf %s\n", buf);
   // A reply without its third field carries no time: nothing is answered.
   const char* field = ZolTimeSetField(buf);
-  if (field == nullptr) return 0;
+  if (field == nullptr) return kReplyRefused;
   ConsolePrintf("SetZolTime() ptr %s\n", field);
   const int64_t zolTime = ZolTimeValue(field);
-  if (zolTime == 0) return 0;
+  if (zolTime == 0) return kReplyRefused;
   if (std::fabs(static_cast<double>(sentTime - zolTime)) <= 1.0) {
     SerialWrite(port, "ACK\n", 4);
-    return 1;
+    return kReplyOk;
   }
   SerialWrite(port, "NAK\n", 4);
-  return 0;
+  return kReplyRefused;
 }
 
 }  // namespace zol

@@ -1,5 +1,6 @@
-// The system's side of the ZOL command protocol. Results: 1 success, 0
-// refused or wrong reply, -2 no reply in time (exceptions noted below).
+// The system's side of the ZOL command protocol. Results as in
+// protocol_result.h: kReplyOk, kReplyRefused, kNoReply (exceptions noted
+// below).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "base/line_sink.h"
+#include "link/protocol_result.h"
 
 namespace zol {
 

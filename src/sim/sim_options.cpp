@@ -2,57 +2,19 @@
 
 #include <getopt.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
+#include <type_traits>
 
 #include "sim/ctd_model.h"
 #include "sim/zol_model.h"
 
 namespace zol::sim {
 namespace {
-
-enum OptionId {
-  kKind = 1000,
-  kMeasureSeconds,
-  kSeed,
-  kCtdEcho,
-  kVerbose,
-  kNoCtd,
-  kZolLink,
-  kCtdLink,
-  kZolPort,
-  kCtdPort,
-  kExitWithPid,
-  kZolFault,
-  kCtdFault,
-  kGapMs,
-  kClockOffset,
-  kSerial,
-  kHelp,
-};
-
-const option kLongOptions[] = {
-    {"kind", required_argument, nullptr, kKind},
-    {"measure-seconds", required_argument, nullptr, kMeasureSeconds},
-    {"seed", required_argument, nullptr, kSeed},
-    {"ctd-echo", no_argument, nullptr, kCtdEcho},
-    {"verbose", no_argument, nullptr, kVerbose},
-    {"no-ctd", no_argument, nullptr, kNoCtd},
-    {"zol-link", required_argument, nullptr, kZolLink},
-    {"ctd-link", required_argument, nullptr, kCtdLink},
-    {"zol-port", required_argument, nullptr, kZolPort},
-    {"ctd-port", required_argument, nullptr, kCtdPort},
-    {"exit-with-pid", required_argument, nullptr, kExitWithPid},
-    {"zol-fault", required_argument, nullptr, kZolFault},
-    {"ctd-fault", required_argument, nullptr, kCtdFault},
-    {"gap-ms", required_argument, nullptr, kGapMs},
-    {"clock-offset", required_argument, nullptr, kClockOffset},
-    {"serial", required_argument, nullptr, kSerial},
-    {"help", no_argument, nullptr, kHelp},
-    {nullptr, 0, nullptr, 0},
-};
 
 bool ParseInteger(const char* text, long long low, long long high, long long& value) {
   char* end = nullptr;
@@ -69,98 +31,138 @@ bool ParseSeconds(const char* text, double& value) {
          value <= 3600.0;
 }
 
-// Applies one option; false with `error` set when its value is refused.
-bool ApplyOption(int id, const char* value, SimOptions& options, std::string& error) {
-  long long number = 0;
-  auto integer = [&](long long low, long long high) {
-    if (ParseInteger(value, low, high, number)) return true;
-    error = "bad value '" + std::string(value) + "' (" + std::to_string(low) + " to " +
-            std::to_string(high) + " expected)";
-    return false;
-  };
-  switch (id) {
-    case kKind:
-      if (std::string_view(value) == "KIRN" || std::string_view(value) == "PADO") {
-        options.kind = value[0] == 'K' ? SensorKind::kKirn : SensorKind::kPado;
-        return true;
-      }
-      error = "--kind takes KIRN or PADO";
-      return false;
-    case kMeasureSeconds:
-      if (ParseSeconds(value, options.measureSeconds)) return true;
-      error = "--measure-seconds takes 0 to 3600 seconds";
-      return false;
-    case kSeed:
-      if (!integer(0, INT64_MAX)) return false;
-      options.seed = static_cast<uint64_t>(number);
-      options.seedGiven = true;
-      return true;
-    case kZolPort:
-    case kCtdPort:
-      if (!integer(1, 256)) return false;
-      (id == kZolPort ? options.zolCom : options.ctdCom) = static_cast<int>(number);
-      return true;
-    case kExitWithPid:
-      if (!integer(1, INT32_MAX)) return false;
-      options.exitWithPid = static_cast<pid_t>(number);
-      return true;
-    case kGapMs:
-      if (!integer(5, 1000)) return false;
-      options.gapMs = static_cast<int>(number);
-      return true;
-    case kClockOffset:
-      if (!integer(-400000000, 400000000)) return false;
-      options.clockOffsetSeconds = number;
-      return true;
-    case kSerial:
-      if (!integer(1, 9999)) return false;
-      options.serialNumber = static_cast<int>(number);
-      return true;
-    case kZolFault:
-      return ParseFaults(value, ZolFaultCommands(), options.zolFaults, error);
-    case kCtdFault:
-      return ParseFaults(value, CtdFaultCommands(), options.ctdFaults, error);
-    case kZolLink:
-    case kCtdLink:
-      if (*value == '\0') {
-        error = "a link needs a path";
-        return false;
-      }
-      (id == kZolLink ? options.zolLink : options.ctdLink) = value;
-      return true;
-    case kCtdEcho:
-      options.ctdEcho = true;
-      return true;
-    case kVerbose:
-      options.verbose = true;
-      return true;
-    case kNoCtd:
-      options.noCtd = true;
-      return true;
-    default:
-      error = "unknown option";
-      return false;
+// Stores an option's value; false with `error` set when it is refused.
+// `number` is the value of a whole-number option, already in its range.
+using ApplyOption = bool (*)(const char* value, long long number, SimOptions& options,
+                             std::string& error);
+
+struct OptionRule {
+  const char* name;
+  int argument;  // no_argument or required_argument
+  // A whole-number option's range (low < high); 0, 0 for the others.
+  long long low;
+  long long high;
+  ApplyOption apply;  // null for --help
+};
+
+bool SetKind(const char* value, long long, SimOptions& options, std::string& error) {
+  if (std::string_view(value) == "KIRN" || std::string_view(value) == "PADO") {
+    options.kind = value[0] == 'K' ? SensorKind::kKirn : SensorKind::kPado;
+    return true;
   }
+  error = "--kind takes KIRN or PADO";
+  return false;
+}
+
+bool SetMeasureSeconds(const char* value, long long, SimOptions& options, std::string& error) {
+  if (ParseSeconds(value, options.measureSeconds)) return true;
+  error = "--measure-seconds takes 0 to 3600 seconds";
+  return false;
+}
+
+bool SetLink(const char* value, std::string& link, std::string& error) {
+  if (*value == '\0') {
+    error = "a link needs a path";
+    return false;
+  }
+  link = value;
+  return true;
+}
+
+// An option without a value: its flag set.
+template <bool SimOptions::*kFlag>
+bool SetFlag(const char*, long long, SimOptions& options, std::string&) {
+  options.*kFlag = true;
+  return true;
+}
+
+// A whole number, already in the range of its rule.
+template <auto kField>
+bool SetNumber(const char*, long long number, SimOptions& options, std::string&) {
+  options.*kField = static_cast<std::remove_reference_t<decltype(options.*kField)>>(number);
+  return true;
+}
+
+const OptionRule kRules[] = {
+    {"kind", required_argument, 0, 0, SetKind},
+    {"measure-seconds", required_argument, 0, 0, SetMeasureSeconds},
+    {"seed", required_argument, 0, INT64_MAX,
+     [](const char*, long long number, SimOptions& options, std::string&) {
+       options.seed = static_cast<uint64_t>(number);
+       options.seedGiven = true;
+       return true;
+     }},
+    {"ctd-echo", no_argument, 0, 0, SetFlag<&SimOptions::ctdEcho>},
+    {"verbose", no_argument, 0, 0, SetFlag<&SimOptions::verbose>},
+    {"no-ctd", no_argument, 0, 0, SetFlag<&SimOptions::noCtd>},
+    {"zol-link", required_argument, 0, 0,
+     [](const char* value, long long, SimOptions& options, std::string& error) {
+       return SetLink(value, options.zolLink, error);
+     }},
+    {"ctd-link", required_argument, 0, 0,
+     [](const char* value, long long, SimOptions& options, std::string& error) {
+       return SetLink(value, options.ctdLink, error);
+     }},
+    {"zol-port", required_argument, 1, 256, SetNumber<&SimOptions::zolCom>},
+    {"ctd-port", required_argument, 1, 256, SetNumber<&SimOptions::ctdCom>},
+    {"exit-with-pid", required_argument, 1, INT32_MAX, SetNumber<&SimOptions::exitWithPid>},
+    {"zol-fault", required_argument, 0, 0,
+     [](const char* value, long long, SimOptions& options, std::string& error) {
+       return ParseFaults(value, ZolFaultCommands(), options.zolFaults, error);
+     }},
+    {"ctd-fault", required_argument, 0, 0,
+     [](const char* value, long long, SimOptions& options, std::string& error) {
+       return ParseFaults(value, CtdFaultCommands(), options.ctdFaults, error);
+     }},
+    {"gap-ms", required_argument, 5, 1000, SetNumber<&SimOptions::gapMs>},
+    {"clock-offset", required_argument, -400000000, 400000000,
+     SetNumber<&SimOptions::clockOffsetSeconds>},
+    {"serial", required_argument, 1, 9999, SetNumber<&SimOptions::serialNumber>},
+    {"help", no_argument, 0, 0, nullptr},
+};
+constexpr int kRuleCount = static_cast<int>(std::size(kRules));
+// getopt_long's value of the rule at index i: clear of every character.
+constexpr int kFirstId = 1000;
+
+// The rules as getopt_long takes them, ended by a zero entry.
+std::array<option, kRuleCount + 1> LongOptions() {
+  std::array<option, kRuleCount + 1> table{};
+  for (int i = 0; i < kRuleCount; ++i)
+    table[i] = {kRules[i].name, kRules[i].argument, nullptr, kFirstId + i};
+  return table;
+}
+
+// Applies one option; false with `error` set when its value is refused.
+bool ApplyRule(const OptionRule& rule, const char* value, SimOptions& options, std::string& error) {
+  long long number = 0;
+  if (rule.low < rule.high && !ParseInteger(value, rule.low, rule.high, number)) {
+    error = "bad value '" + std::string(value) + "' (" + std::to_string(rule.low) + " to " +
+            std::to_string(rule.high) + " expected)";
+    return false;
+  }
+  return rule.apply(value, number, options, error);
 }
 
 }  // namespace
 
 ParseOutcome ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& error) {
+  static const std::array<option, kRuleCount + 1> longOptions = LongOptions();
   opterr = 0;  // the messages are ours
   optind = 0;  // a full restart of the parser, so that it can run more than once
   for (;;) {
     int index = -1;
-    int id = getopt_long(argc, argv, "", kLongOptions, &index);
+    int id = getopt_long(argc, argv, "", longOptions.data(), &index);
     if (id == -1) break;
-    if (id == kHelp) return ParseOutcome::kHelp;
-    if (id == '?' || id == ':') {
+    if (id < kFirstId || id >= kFirstId + kRuleCount) {
       int word = optind - 1;
       error = "unknown option or missing value";
       if (word >= 1 && word < argc) error += std::string(": ") + argv[word];
       return ParseOutcome::kError;
     }
-    if (!ApplyOption(id, optarg, options, error)) {
-      error = "--" + std::string(kLongOptions[index].name) + ": " + error;
+    const OptionRule& rule = kRules[id - kFirstId];
+    if (rule.apply == nullptr) return ParseOutcome::kHelp;
+    if (!ApplyRule(rule, optarg, options, error)) {
+      error = "--" + std::string(rule.name) + ": " + error;
       return ParseOutcome::kError;
     }
   }

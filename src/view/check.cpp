@@ -28,14 +28,7 @@ const char* StatusWord(CheckStatus status) {
 
 // Whole minutes, digits only, within kMaxLimitMinutes.
 std::optional<int64_t> ParseMinutes(const std::string& text) {
-  if (text.empty() || text.size() > 8) return std::nullopt;
-  int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value > kMaxLimitMinutes) return std::nullopt;
-  return value;
+  return ParseDigits(text, 8, kMaxLimitMinutes);
 }
 
 // The '|' starts the performance data; a name must not end the text early.

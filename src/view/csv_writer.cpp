@@ -9,12 +9,6 @@ std::vector<std::string_view> Names(const Layout& layout) {
   return {layout.columns.begin(), layout.columns.end()};
 }
 
-void ReportRejected(const std::string& path, const LineCounts& counts, std::FILE* err) {
-  if (counts.Rejected() == 0) return;
-  std::fprintf(err, "zolview: %s: %llu lines not data, left out\n", path.c_str(),
-               static_cast<unsigned long long>(counts.Rejected()));
-}
-
 }  // namespace
 
 void AppendCsvField(std::string& row, std::string_view field) {
@@ -57,23 +51,16 @@ bool WriteCsv(const std::vector<std::string>& paths, std::FILE* out, std::FILE* 
       const std::string row = CsvRow(record.fields);
       std::fwrite(row.data(), 1, row.size(), out);
     });
-    if (!scan.opened || !scan.error.empty()) {
-      std::fprintf(err, "zolview: %s: %s\n", path.c_str(), scan.error.c_str());
-      ok = false;
-    }
+    if (!ReportScanProblems(path, scan, err)) ok = false;
     if (header.empty() && scan.layout) {
       header = scan.layout->columns;
       std::fputs(CsvRow(Names(*scan.layout)).c_str(), out);
-    }
-    if (!scan.layout) {
-      std::fprintf(err, "zolview: %s: cannot tell the record layout\n", path.c_str());
-      ok = false;
     }
     if (layoutDiffers) {
       std::fprintf(err, "zolview: %s: its records have other columns, left out\n", path.c_str());
       ok = false;
     }
-    ReportRejected(path, scan.counts, err);
+    ReportLeftOut(path, scan.counts, err);
   }
   if (std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(err, "zolview: cannot write the CSV\n");

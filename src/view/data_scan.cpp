@@ -99,4 +99,22 @@ ScanResult ScanFile(const std::string& path, const RecordSink& sink, uint64_t by
   return cursor.Finish();
 }
 
+bool ReportScanProblems(const std::string& path, const ScanResult& scan, std::FILE* err) {
+  if (!scan.opened || !scan.error.empty()) {
+    std::fprintf(err, "zolview: %s: %s\n", path.c_str(), scan.error.c_str());
+    return false;
+  }
+  if (!scan.layout) {
+    std::fprintf(err, "zolview: %s: cannot tell the record layout\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+void ReportLeftOut(const std::string& path, const LineCounts& counts, std::FILE* err) {
+  if (counts.Rejected() == 0) return;
+  std::fprintf(err, "zolview: %s: %llu lines not data, left out\n", path.c_str(),
+               static_cast<unsigned long long>(counts.Rejected()));
+}
+
 }  // namespace zol::view

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -78,5 +79,11 @@ class RecordCursor {
 ScanResult ScanFile(const std::string& path, const RecordSink& sink,
                     uint64_t byteLimit = std::numeric_limits<uint64_t>::max(),
                     const ConfigSink& config = nullptr);
+
+// Tells `err` why a scanned file cannot be read whole: it could not be
+// read, or its layout is unknown. True when neither.
+bool ReportScanProblems(const std::string& path, const ScanResult& scan, std::FILE* err);
+// Tells `err` how many lines of the file were not data and left out.
+void ReportLeftOut(const std::string& path, const LineCounts& counts, std::FILE* err);
 
 }  // namespace zol::view

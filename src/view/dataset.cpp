@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <optional>
 
+#include "view/chunk_pipe.h"
 #include "view/data_scan.h"
 #include "view/qc.h"
 #include "view/summary.h"
@@ -40,10 +40,21 @@ constexpr KnownColumn kKnown[] = {
     {"CTD DEPTH", "sea_water_pressure", "dbar"},
 };
 
+Attribute Int(std::string name, int value) {
+  return {std::move(name), Attribute::Kind::kInt, "", {static_cast<double>(value)}};
+}
+
 bool IsPumpFile(const std::string& path) {
   constexpr std::string_view kSuffix = "_2.dat";
   return path.size() >= kSuffix.size() &&
          path.compare(path.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+}
+
+// The union of two pixel ranges; an empty one (last < first) adds nothing.
+PixelRange Union(const PixelRange& a, const PixelRange& b) {
+  if (a.Count() <= 0) return b;
+  if (b.Count() <= 0) return a;
+  return {std::min(a.first, b.first), std::max(a.last, b.last)};
 }
 
 struct FileFirstPass {
@@ -51,7 +62,32 @@ struct FileFirstPass {
   ScanResult scan;
   int64_t first = std::numeric_limits<int64_t>::max();
   int64_t last = std::numeric_limits<int64_t>::min();
-  std::vector<std::string> blocks;  // configuration blocks
+  std::vector<std::string> blocks;   // configuration blocks
+  std::vector<size_t> widths;        // per text column, its longest value
+  PixelRange pixels;                 // of the spectra that decode
+  const Layout* measured = nullptr;  // the layout `spectrum` was found in
+  SpectrumColumns spectrum;
+
+  // What the schema needs to know of a record before the second pass.
+  void Measure(const Layout& layout, const ParsedLine& record, bool spectra) {
+    first = std::min(first, record.time);
+    last = std::max(last, record.time);
+    widths.resize(layout.columns.size(), 0);
+    if (spectra && measured != &layout) spectrum = FindSpectrumColumns(layout);
+    measured = &layout;
+    for (size_t c = 0; c < layout.columns.size(); ++c) {
+      if (layout.numeric[c]) continue;
+      if (static_cast<int>(c) == spectrum.packed) {
+        const auto range = CheckSpectrum(record.fields[spectrum.begin], record.fields[spectrum.end],
+                                         record.fields[c]);
+        if (range) {
+          pixels = Union(pixels, *range);
+          continue;
+        }
+      }
+      widths[c] = std::max(widths[c], record.fields[c].size());
+    }
+  }
 };
 
 // What becomes of one layout column in the output.
@@ -65,7 +101,7 @@ struct Slot {
 class Exporter {
  public:
   Exporter(const ExportRequest& request, DatasetWriter& writer, std::FILE* err)
-      : request_(request), writer_(writer), err_(err) {}
+      : request_(request), writer_(writer), err_(err), spectra_(writer.HoldsSpectra()) {}
 
   bool Run() {
     if (!FirstPass()) return false;
@@ -97,9 +133,8 @@ class Exporter {
       file.path = path;
       file.scan = ScanFile(
           path,
-          [&](const Layout&, const ParsedLine& record) {
-            file.first = std::min(file.first, record.time);
-            file.last = std::max(file.last, record.time);
+          [&](const Layout& layout, const ParsedLine& record) {
+            file.Measure(layout, record, spectra_);
             const std::string_view id = record.fields[1];
             if (station_.empty()) station_ = id;
             if (id != station_ && others_.empty()) others_ = id;
@@ -110,11 +145,7 @@ class Exporter {
             if (!file.blocks.back().empty()) file.blocks.back() += '\n';
             file.blocks.back() += line;
           });
-      if (!file.scan.opened || !file.scan.error.empty()) {
-        std::fprintf(err_, "zolview: %s: %s\n", path.c_str(), file.scan.error.c_str());
-        ok_ = false;
-      } else if (!file.scan.layout) {
-        std::fprintf(err_, "zolview: %s: cannot tell the record layout\n", path.c_str());
+      if (!ReportScanProblems(path, file.scan, err_)) {
         ok_ = false;
       } else if (!haveLayout) {
         layout_ = *file.scan.layout;
@@ -123,9 +154,7 @@ class Exporter {
         std::fprintf(err_, "zolview: %s: its records have other columns, left out\n", path.c_str());
         ok_ = false;
       }
-      if (file.scan.counts.Rejected() > 0)
-        std::fprintf(err_, "zolview: %s: %llu lines not data, left out\n", path.c_str(),
-                     static_cast<unsigned long long>(file.scan.counts.Rejected()));
+      ReportLeftOut(path, file.scan.counts, err_);
       files_.push_back(std::move(file));
     }
     if (!haveLayout) return Fail("no file to convert");
@@ -171,9 +200,35 @@ class Exporter {
     }
   }
 
-  void AddVariable(Variable variable) { schema_.variables.push_back(std::move(variable)); }
+  int AddVariable(Variable variable) {
+    schema_.variables.push_back(std::move(variable));
+    return static_cast<int>(schema_.variables.size()) - 1;
+  }
 
   void BuildSchema() {
+    std::vector<size_t> widths(layout_.columns.size(), 0);
+    for (const FileFirstPass& file : files_) {
+      if (!Wanted(file)) continue;
+      schema_.pixels = Union(schema_.pixels, file.pixels);
+      for (size_t c = 0; c < file.widths.size() && c < widths.size(); ++c)
+        widths[c] = std::max(widths[c], file.widths[c]);
+    }
+    BuildGlobals();
+    AddRecordVariables();
+    for (size_t c = 0; c < layout_.columns.size(); ++c) {
+      const std::string& column = layout_.columns[c];
+      if (static_cast<int>(c) == layout_.timeColumn || column == "ID") continue;
+      if (layout_.numeric[c]) {
+        AddNumberColumn(static_cast<int>(c));
+      } else {
+        AddTextColumn(static_cast<int>(c), std::max<size_t>(widths[c], 1));
+      }
+    }
+    if (schema_.pixels.Count() > 0) AddSpectrum();
+    SizeChunks();
+  }
+
+  void BuildGlobals() {
     int64_t first = std::numeric_limits<int64_t>::max();
     int64_t last = std::numeric_limits<int64_t>::min();
     std::string source;
@@ -207,85 +262,135 @@ class Exporter {
     }
     for (size_t i = 0; i < blocks.size(); ++i)
       g.push_back(Text("zol_configuration_" + std::to_string(i + 1), blocks[i]));
+  }
 
+  // The variables every record has whatever its layout: time, station, pump.
+  void AddRecordVariables() {
     schema_.station = station_;
-    AddVariable({"time",
-                 Variable::Type::kDouble,
-                 {Text("standard_name", "time"), Text("long_name", "DATE TIME"),
-                  Text("units", "seconds since 1970-01-01T00:00:00Z"), Text("calendar", "standard"),
-                  Text("axis", "T")}});
-    AddVariable({"station",
-                 Variable::Type::kText,
-                 {Text("cf_role", "timeseries_id"), Text("long_name", "ID")}});
-    AddVariable(
+    time_ = AddVariable({"time",
+                         Variable::Type::kDouble,
+                         {Text("standard_name", "time"), Text("long_name", "DATE TIME"),
+                          Text("units", "seconds since 1970-01-01T00:00:00Z"),
+                          Text("calendar", "standard"), Text("axis", "T")}});
+    Variable station{"station",
+                     Variable::Type::kText,
+                     {Text("cf_role", "timeseries_id"), Text("long_name", "ID")}};
+    station.width = std::max<size_t>(station_.size(), 1);
+    station.scalar = true;
+    AddVariable(std::move(station));
+    pump_ = AddVariable(
         {"pump_sample",
          Variable::Type::kByte,
          {Text("long_name", "sample taken with the CTD pump on"), Bytes("flag_values", {0, 1}),
           Text("flag_meanings", "first_sample pump_sample")}});
-    for (size_t c = 0; c < layout_.columns.size(); ++c) {
-      const std::string& column = layout_.columns[c];
-      if (static_cast<int>(c) == layout_.timeColumn || column == "ID") continue;
-      Slot slot{static_cast<int>(c), static_cast<int>(schema_.variables.size()), -1, {}};
-      Variable variable{VariableName(column), Variable::Type::kText, {Text("long_name", column)}};
-      if (!layout_.numeric[c]) {
-        AddVariable(std::move(variable));
-        slots_.push_back(std::move(slot));
-        continue;
-      }
-      variable.type = Variable::Type::kDouble;
-      variable.attributes.push_back(Number("_FillValue", kFill));
-      ColumnMeta meta;
-      if (const auto it = request_.meta.columns.find(column); it != request_.meta.columns.end())
-        meta = it->second;
-      for (const KnownColumn& known : kKnown) {
-        if (column != known.column) continue;
-        if (meta.standardName.empty()) meta.standardName = known.standardName;
-        if (meta.units.empty()) meta.units = known.units;
-      }
-      if (!meta.standardName.empty())
-        variable.attributes.push_back(Text("standard_name", meta.standardName));
-      if (!meta.units.empty()) variable.attributes.push_back(Text("units", meta.units));
-      if (!meta.comment.empty()) variable.attributes.push_back(Text("comment", meta.comment));
-      const bool tested = IsQcTested(layout_, column);
-      if (tested) variable.attributes.push_back(Text("ancillary_variables", variable.name + "_qc"));
-      const std::string name = variable.name;
-      AddVariable(std::move(variable));
-      if (tested) {
-        slot.qc = static_cast<int>(schema_.variables.size());
-        slot.test.emplace(meta);
-        AddVariable({name + "_qc",
-                     Variable::Type::kByte,
-                     {Text("long_name", column + " quality flag"),
-                      Text("standard_name", "aggregate_quality_flag"),
-                      Bytes("flag_values", {1, 2, 3, 4, 9}),
-                      Text("flag_meanings", "pass not_evaluated suspect fail missing")}});
-      }
-      slots_.push_back(std::move(slot));
+  }
+
+  void AddTextColumn(int column, size_t width) {
+    Variable variable{VariableName(layout_.columns[column]),
+                      Variable::Type::kText,
+                      {Text("long_name", layout_.columns[column])}};
+    variable.width = width;
+    slots_.push_back({column, AddVariable(std::move(variable)), -1, {}});
+  }
+
+  // A number column with its meanings and, when tested, its flag variable.
+  void AddNumberColumn(int c) {
+    const std::string& column = layout_.columns[c];
+    Variable variable{VariableName(column), Variable::Type::kDouble, {Text("long_name", column)}};
+    variable.attributes.push_back(Number("_FillValue", kFill));
+    ColumnMeta meta;
+    if (const auto it = request_.meta.columns.find(column); it != request_.meta.columns.end())
+      meta = it->second;
+    for (const KnownColumn& known : kKnown) {
+      if (column != known.column) continue;
+      if (meta.standardName.empty()) meta.standardName = known.standardName;
+      if (meta.units.empty()) meta.units = known.units;
     }
-    chunk_.numbers.assign(schema_.variables.size(), {});
-    chunk_.texts.assign(schema_.variables.size(), {});
+    if (!meta.standardName.empty())
+      variable.attributes.push_back(Text("standard_name", meta.standardName));
+    if (!meta.units.empty()) variable.attributes.push_back(Text("units", meta.units));
+    if (!meta.comment.empty()) variable.attributes.push_back(Text("comment", meta.comment));
+    const bool tested = IsQcTested(layout_, column);
+    if (tested) variable.attributes.push_back(Text("ancillary_variables", variable.name + "_qc"));
+    const std::string name = variable.name;
+    Slot slot{c, AddVariable(std::move(variable)), -1, {}};
+    if (tested) {
+      slot.test.emplace(LimitsFor(column, &request_.meta).limits);
+      slot.qc = AddVariable(
+          {name + "_qc",
+           Variable::Type::kByte,
+           {Text("long_name", column + " quality flag"),
+            Text("standard_name", "aggregate_quality_flag"), Bytes("flag_values", {1, 2, 3, 4, 9}),
+            Text("flag_meanings", "pass not_evaluated suspect fail missing")}});
+    }
+    slots_.push_back(std::move(slot));
+  }
+
+  void AddSpectrum() {
+    spectrumColumns_ = FindSpectrumColumns(layout_);
+    spectrum_ = AddVariable({"spectrum",
+                             Variable::Type::kCounts,
+                             {Text("long_name", "raw spectrum (PACKED HEX DATA decoded)"),
+                              Text("units", "counts"), Int("_FillValue", kCountsFill)}});
+  }
+
+  // Rows a chunk holds: fewer when the records are wide, so memory stays flat.
+  void SizeChunks() {
+    size_t rowBytes = 0;
+    for (const Variable& variable : schema_.variables) {
+      if (variable.scalar) continue;
+      rowBytes += variable.type == Variable::Type::kText     ? variable.width
+                  : variable.type == Variable::Type::kCounts ? schema_.pixels.Count() * 4
+                                                             : sizeof(double);
+    }
+    schema_.chunkRows = std::clamp<size_t>(kChunkBytes / rowBytes, 1, kChunkRows);
+    const size_t n = schema_.variables.size();
+    chunk_.numbers.assign(n, {});
+    chunk_.texts.assign(n, {});
+    chunk_.counts.assign(n, {});
+    spare_ = chunk_;
+    for (size_t v = 0; v < n; ++v) {
+      const Variable& variable = schema_.variables[v];
+      if (variable.scalar) continue;
+      const size_t rows = schema_.chunkRows + 1;
+      for (Chunk* chunk : {&chunk_, &spare_}) {
+        if (variable.type == Variable::Type::kText) {
+          chunk->texts[v].reserve(rows * variable.width);
+        } else if (variable.type == Variable::Type::kCounts) {
+          chunk->counts[v].reserve(rows * schema_.pixels.Count());
+        } else {
+          chunk->numbers[v].reserve(rows);
+        }
+      }
+    }
   }
 
   void SetFlag(const Slot& slot, size_t row, std::optional<QcFlag> flag) {
     if (flag && row < chunk_.rows) chunk_.numbers[slot.qc][row] = *flag;
   }
 
+  // A row of fill values, then the record's own.
   void AddRow(const ParsedLine& record, bool pump) {
     const size_t row = chunk_.rows++;
     for (size_t v = 0; v < schema_.variables.size(); ++v) {
-      if (schema_.variables[v].type == Variable::Type::kText) {
-        chunk_.texts[v].emplace_back();
+      const Variable& variable = schema_.variables[v];
+      if (variable.scalar) continue;
+      if (variable.type == Variable::Type::kText) {
+        chunk_.texts[v].append(variable.width, '\0');
+      } else if (variable.type == Variable::Type::kCounts) {
+        chunk_.counts[v].insert(chunk_.counts[v].end(), schema_.pixels.Count(), kCountsFill);
       } else {
         chunk_.numbers[v].push_back(kQcMissing);
       }
     }
-    chunk_.numbers[0][row] = static_cast<double>(record.time);
-    chunk_.texts[1][row] = station_;
-    chunk_.numbers[2][row] = pump ? 1 : 0;
+    chunk_.numbers[time_][row] = static_cast<double>(record.time);
+    chunk_.numbers[pump_][row] = pump ? 1 : 0;
     for (Slot& slot : slots_) {
       const std::string_view field = record.fields[slot.column];
       if (!layout_.numeric[slot.column]) {
-        chunk_.texts[slot.variable][row] = field;
+        if (slot.column == spectrumColumns_.packed && PutSpectrum(record, row)) continue;
+        const size_t width = schema_.variables[slot.variable].width;
+        field.copy(chunk_.texts[slot.variable].data() + row * width, std::min(field.size(), width));
         continue;
       }
       const std::optional<double> value = ParseNumber(field);
@@ -296,71 +401,68 @@ class Exporter {
     }
   }
 
-  // Writes the rows whose flags are settled: all but the last, which waits
-  // for its neighbour, until the end.
-  bool Flush(bool all, std::string& error) {
-    if (chunk_.rows < (all ? 1 : kChunkRows + 1)) return true;
-    const size_t keep = all ? 0 : 1;
-    const size_t held = chunk_.rows;
-    chunk_.rows = held - keep;
-    const bool written = writer_.Write(chunk_, error);
-    chunk_.rows = held;
-    if (!written) return false;
-    // A variable fills either its numbers or its texts; the other stays empty.
-    const auto keepLast = [keep](auto& columns) {
-      for (auto& values : columns) {
-        if (values.size() > keep) values.erase(values.begin(), values.end() - keep);
-      }
-    };
-    keepLast(chunk_.numbers);
-    keepLast(chunk_.texts);
-    chunk_.rows = keep;
+  // The record's spectrum at its pixels; false when it does not decode.
+  bool PutSpectrum(const ParsedLine& record, size_t row) {
+    const SpectrumColumns& c = spectrumColumns_;
+    const auto range =
+        CheckSpectrum(record.fields[c.begin], record.fields[c.end], record.fields[c.packed]);
+    if (!range) return false;
+    const size_t offset = row * static_cast<size_t>(schema_.pixels.Count()) +
+                          static_cast<size_t>(range->first - schema_.pixels.first);
+    DecodeSpectrum(record.fields[c.packed], chunk_.counts[spectrum_].data() + offset);
     return true;
+  }
+
+  // Hands the rows whose flags are settled to the writer: all but the
+  // last, which waits for its neighbour, until the end. The writer works on
+  // them while the next chunk fills.
+  bool Flush(bool all, std::string& error) {
+    if (chunk_.rows < (all ? 1 : schema_.chunkRows + 1)) return true;
+    const size_t keep = all ? 0 : 1;
+    if (!pipe_.Wait(error)) return false;
+    std::swap(chunk_, spare_);
+    chunk_.rows = 0;
+    for (size_t v = 0; v < schema_.variables.size(); ++v) {
+      const Variable& variable = schema_.variables[v];
+      const size_t width = variable.type == Variable::Type::kText     ? variable.width
+                           : variable.type == Variable::Type::kCounts ? schema_.pixels.Count()
+                                                                      : 1;
+      KeepLast(spare_.texts[v], chunk_.texts[v], keep * width);
+      KeepLast(spare_.counts[v], chunk_.counts[v], keep * width);
+      KeepLast(spare_.numbers[v], chunk_.numbers[v], keep * width);
+    }
+    chunk_.rows = keep;
+    spare_.rows -= keep;
+    pipe_.Start(spare_);
+    return !all || pipe_.Wait(error);
+  }
+
+  // The last `count` values of `from` as the whole of `to`.
+  template <typename Values>
+  static void KeepLast(const Values& from, Values& to, size_t count) {
+    to.clear();
+    if (count > 0 && from.size() >= count) to.insert(to.end(), from.end() - count, from.end());
   }
 
   const ExportRequest& request_;
   DatasetWriter& writer_;
   std::FILE* err_;
+  const bool spectra_;
   bool ok_ = true;
   Layout layout_;
   std::vector<FileFirstPass> files_;
   std::string station_;
   std::string others_;
   Schema schema_;
+  int time_ = -1;
+  int pump_ = -1;
+  int spectrum_ = -1;
+  SpectrumColumns spectrumColumns_;
   std::vector<Slot> slots_;
-  Chunk chunk_;
+  Chunk chunk_;              // filled here
+  Chunk spare_;              // written by the pipe meanwhile
+  ChunkPipe pipe_{writer_};  // last: it stops before the chunks go
 };
-
-void AppendNumber(std::string& line, double value) {
-  if (std::isnan(value)) {
-    line += "NaN";
-    return;
-  }
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  line.append(text, result.ptr);
-}
-
-std::string NccsvAttribute(const Attribute& attribute) {
-  std::string value;
-  if (attribute.kind == Attribute::Kind::kText) return NccsvString(attribute.text, true);
-  for (size_t i = 0; i < attribute.numbers.size(); ++i) {
-    if (i > 0) value += ',';
-    if (attribute.kind == Attribute::Kind::kBytes) {
-      value += std::to_string(static_cast<int>(attribute.numbers[i])) + "b";
-    } else {
-      AppendNumber(value, attribute.numbers[i]);
-      value += 'd';
-    }
-  }
-  return value;
-}
-
-bool Written(std::FILE* out, std::string& error) {
-  if (std::ferror(out) == 0) return true;
-  error = "cannot write the NCCSV";
-  return false;
-}
 
 }  // namespace
 
@@ -392,76 +494,9 @@ bool ExportFiles(const ExportRequest& request, DatasetWriter& writer, std::FILE*
   return exporter.Run();
 }
 
-std::string NccsvString(const std::string& text, bool quote) {
-  std::string body;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      body += "\\\\";
-    } else if (c == '\n') {
-      body += "\\n";
-    } else if (c == '\t') {
-      body += "\\t";
-    } else if (c == '"') {
-      body += "\"\"";
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      body += escape;
-    } else {
-      body += c;
-    }
-  }
-  quote = quote || text.find_first_of(",\"") != std::string::npos ||
-          (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-  return quote ? "\"" + body + "\"" : body;
-}
-
-bool NccsvWriter::Begin(const Schema& schema, std::string& error) {
-  schema_ = &schema;
-  for (const Attribute& attribute : schema.globals) {
-    Attribute shown = attribute;
-    if (shown.name == "Conventions") shown.text += ", NCCSV-1.2";
-    std::fprintf(out_, "*GLOBAL*,%s,%s\n", shown.name.c_str(), NccsvAttribute(shown).c_str());
-  }
-  for (const Variable& variable : schema.variables) {
-    const char* type = variable.type == Variable::Type::kDouble ? "double"
-                       : variable.type == Variable::Type::kByte ? "byte"
-                                                                : "String";
-    std::fprintf(out_, "%s,*DATA_TYPE*,%s\n", variable.name.c_str(), type);
-    for (const Attribute& attribute : variable.attributes)
-      std::fprintf(out_, "%s,%s,%s\n", variable.name.c_str(), attribute.name.c_str(),
-                   NccsvAttribute(attribute).c_str());
-  }
-  std::fputs("\n*END_METADATA*\n", out_);
-  std::string header;
-  for (const Variable& variable : schema.variables)
-    header += (header.empty() ? "" : ",") + variable.name;
-  std::fprintf(out_, "%s\n", header.c_str());
-  return Written(out_, error);
-}
-
-bool NccsvWriter::Write(const Chunk& chunk, std::string& error) {
-  std::string line;
-  for (size_t row = 0; row < chunk.rows; ++row) {
-    line.clear();
-    for (size_t v = 0; v < schema_->variables.size(); ++v) {
-      if (v > 0) line += ',';
-      if (schema_->variables[v].type == Variable::Type::kText) {
-        line += NccsvString(chunk.texts[v][row], false);
-      } else {
-        AppendNumber(line, chunk.numbers[v][row]);
-      }
-    }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), out_);
-  }
-  return Written(out_, error);
-}
-
-bool NccsvWriter::End(std::string& error) {
-  std::fputs("*END_DATA*\n", out_);
-  return std::fflush(out_) == 0 && Written(out_, error);
+std::string_view Chunk::Text(size_t variable, size_t width, size_t row) const {
+  const std::string_view value(texts[variable].data() + row * width, width);
+  return value.substr(0, value.find('\0'));
 }
 
 }  // namespace zol::view

@@ -4,6 +4,48 @@
 #include <cmath>
 
 namespace zol::view {
+namespace {
+
+// Values no sensor of the kind can report. Pressure is not tested: records
+// without a CTD carry the operator's -5.00.
+struct SensorRange {
+  const char* column;
+  double min, max;
+};
+constexpr SensorRange kSensorRanges[] = {
+    {"KIRN NITRATE", -5, 3000},  // umol/L, a small negative calibration offset allowed
+    {"FOOBAR PH VALUE", 0, 14},
+    {"CTD TEMP", -2.5, 40},  // degree_C
+    {"CTD SALINITY", 0, 42},
+};
+
+}  // namespace
+
+QcLimits LimitsFor(const std::string& column, const Meta* meta) {
+  QcLimits result;
+  bool byDefault = false;
+  bool byMeta = false;
+  if (meta != nullptr) {
+    if (const auto it = meta->columns.find(column); it != meta->columns.end()) {
+      result.limits = it->second;
+      const ColumnMeta& l = result.limits;
+      byMeta = l.failMin || l.failMax || l.suspectMin || l.suspectMax || l.spikeSuspect ||
+               l.spikeFail || l.flatSuspect || l.flatFail || l.flatTolerance;
+    }
+  }
+  for (const SensorRange& range : kSensorRanges) {
+    if (column != range.column) continue;
+    ColumnMeta& l = result.limits;
+    byDefault = !l.failMin || !l.failMax;
+    if (!l.failMin) l.failMin = range.min;
+    if (!l.failMax) l.failMax = range.max;
+  }
+  result.source = byDefault && byMeta ? "default and metadata file"
+                  : byDefault         ? "default"
+                  : byMeta            ? "metadata file"
+                                      : "none";
+  return result;
+}
 
 QcColumn::QcColumn(const ColumnMeta& limits) : limits_(limits) {
   if (!limits_.flatSuspect) limits_.flatSuspect = kFlatSuspectDefault;

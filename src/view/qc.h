@@ -55,6 +55,15 @@ class QcColumn {
   std::array<uint64_t, 5> counts_{};
 };
 
+// A column's quality-test limits: the metadata file's limit by limit, else
+// the sensor's own fail range (the gross range test's default, which the
+// spike test's defaults derive from). `source` names where they came from.
+struct QcLimits {
+  ColumnMeta limits;
+  const char* source = "none";  // "default", "metadata file" or both
+};
+QcLimits LimitsFor(const std::string& column, const Meta* meta);
+
 // The columns whose values get flags: the main value, CTD TEMP and CTD SALINITY.
 bool IsQcTested(const Layout& layout, const std::string& column);
 

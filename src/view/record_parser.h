@@ -47,6 +47,10 @@ void ClassifyLine(std::string_view line, const Layout* layout, ParsedLine& out);
 // a real date and time.
 std::optional<int64_t> ParseDateTime(std::string_view text);
 
+// One to `maxDigits` (at most 18) decimal digits, no sign, as a whole number
+// not above `max`; nothing for anything else.
+std::optional<int64_t> ParseDigits(std::string_view text, size_t maxDigits, int64_t max);
+
 // A field as a finite number; nothing for text, trailing characters, or a
 // value outside double's range.
 std::optional<double> ParseNumber(std::string_view text);

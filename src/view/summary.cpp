@@ -6,6 +6,7 @@
 
 #include "view/data_scan.h"
 #include "view/qc.h"
+#include "view/spectrum.h"
 
 namespace zol::view {
 namespace {
@@ -13,6 +14,7 @@ namespace {
 struct QcSummary {
   int column;
   QcColumn test;
+  QcLimits limits;
 };
 
 struct FileSummary {
@@ -21,6 +23,8 @@ struct FileSummary {
   std::optional<RecordStats> stats;
   std::optional<GapFinder> gaps;
   std::optional<TimeBins> spark;
+  SpectrumColumns spectrum;
+  uint64_t undecoded = 0;  // records whose spectrum does not decode
 };
 
 void PrintCounts(const ScanResult& scan, std::FILE* out) {
@@ -93,13 +97,15 @@ void PrintColumns(const Layout& layout, const RecordStats& stats, std::FILE* out
 void StartFlags(const Layout& layout, const Meta* meta, FileSummary& file) {
   for (size_t c = 0; c < layout.columns.size(); ++c) {
     if (!IsQcTested(layout, layout.columns[c])) continue;
-    ColumnMeta limits;
-    if (meta != nullptr) {
-      if (const auto it = meta->columns.find(layout.columns[c]); it != meta->columns.end())
-        limits = it->second;
-    }
-    file.flags.push_back({static_cast<int>(c), QcColumn(limits)});
+    QcLimits limits = LimitsFor(layout.columns[c], meta);
+    file.flags.push_back({static_cast<int>(c), QcColumn(limits.limits), limits});
   }
+}
+
+std::string FormatLimit(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
 }
 
 void PrintFlags(const Layout& layout, FileSummary& file, std::FILE* out) {
@@ -114,6 +120,20 @@ void PrintFlags(const Layout& layout, FileSummary& file, std::FILE* out) {
                  static_cast<unsigned long long>(n[1]), static_cast<unsigned long long>(n[2]),
                  static_cast<unsigned long long>(n[3]), static_cast<unsigned long long>(n[4]));
   }
+  std::fprintf(out, "  fail range\n");
+  for (const QcSummary& flags : file.flags) {
+    const ColumnMeta& l = flags.limits.limits;
+    const std::string low = l.failMin ? FormatLimit(*l.failMin) : "-";
+    const std::string high = l.failMax ? FormatLimit(*l.failMax) : "-";
+    std::fprintf(out, "  %-22.22s %s to %s (%s)\n", layout.columns[flags.column].c_str(),
+                 low.c_str(), high.c_str(), flags.limits.source);
+  }
+}
+
+void PrintSpectra(const FileSummary& file, std::FILE* out) {
+  if (file.undecoded > 0)
+    std::fprintf(out, "  spectra not decoded: %llu\n",
+                 static_cast<unsigned long long>(file.undecoded));
 }
 
 void PrintSparkline(const FileSummary& file, std::FILE* out) {
@@ -232,8 +252,13 @@ bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::
       if (!file.stats) {
         file.stats.emplace(layout);
         StartFlags(layout, meta, file);
+        file.spectrum = FindSpectrumColumns(layout);
       }
       file.stats->Add(record);
+      const SpectrumColumns& sc = file.spectrum;
+      if (sc.Present() &&
+          !CheckSpectrum(record.fields[sc.begin], record.fields[sc.end], record.fields[sc.packed]))
+        ++file.undecoded;
       for (QcSummary& flags : file.flags)
         flags.test.Push(ParseNumber(record.fields[flags.column]));
     });
@@ -255,6 +280,7 @@ bool PrintSummaries(const std::vector<std::string>& paths, std::FILE* out, std::
     if (!file.stats) file.stats.emplace(*file.scan.layout);
     SecondPass(path, file);
     PrintCounts(file.scan, out);
+    PrintSpectra(file, out);
     PrintTimes(file, out);
     PrintColumns(file.stats->RecordLayout(), *file.stats, out);
     PrintFlags(file.stats->RecordLayout(), file, out);

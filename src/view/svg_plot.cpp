@@ -55,13 +55,7 @@ bool FirstPass(const std::vector<std::string>& paths, const PlotOptions& options
       span.stats->Add(record);
     });
     span.bytes = scan.bytes;
-    if (!scan.opened || !scan.error.empty()) {
-      std::fprintf(err, "zolview: %s: %s\n", path.c_str(), scan.error.c_str());
-      ok = false;
-    } else if (!scan.layout) {
-      std::fprintf(err, "zolview: %s: cannot tell the record layout\n", path.c_str());
-      ok = false;
-    }
+    if (!ReportScanProblems(path, scan, err)) ok = false;
     const Layout* layout = span.stats    ? &span.stats->RecordLayout()
                            : scan.layout ? &*scan.layout
                                          : nullptr;

@@ -20,7 +20,7 @@ class SignalsTest : public ::testing::Test {
   void SetUp() override { Reset(); }
   void TearDown() override { Reset(); }
   static void Reset() {
-    RemoveControlHandler();
+    DisableControlHandler();
     ResetStopRequest();
     SetTerminalRestorer(nullptr);
   }
@@ -53,7 +53,7 @@ TEST_F(SignalsTest, ActionDependsOnThePhase) {
   };
   for (const Case& c : cases) {
     Reset();
-    if (c.handler) InstallControlHandler();
+    if (c.handler) EnableControlHandler();
     if (c.loop) AcceptStopRequests();
     EXPECT_EQ(ActionForSignal(c.signo), c.action)
         << "signal " << c.signo << " handler " << c.handler << " loop " << c.loop;
@@ -62,7 +62,7 @@ TEST_F(SignalsTest, ActionDependsOnThePhase) {
 
 TEST_F(SignalsTest, InterruptSendsCtrlCToTheZol) {
   rig.serial.Open(0, 1024, 1024);
-  InstallControlHandler();
+  EnableControlHandler();
   HandleSignal(SIGINT);
   HandleSignal(SIGQUIT);
   EXPECT_EQ(rig.serial.Sent(0), "\x03\x03");
@@ -70,7 +70,7 @@ TEST_F(SignalsTest, InterruptSendsCtrlCToTheZol) {
 }
 
 TEST_F(SignalsTest, TerminateWhileSamplingAsksTheKeyboardLoopToStop) {
-  InstallControlHandler();
+  EnableControlHandler();
   AcceptStopRequests();
   HandleSignal(SIGTERM);
   EXPECT_TRUE(StopRequested());

@@ -70,6 +70,13 @@ std::string CounterHead(uint32_t count) {
   return head;
 }
 
+// A record the ZOL sent, with the faults of its cycle and the one before.
+struct SentRecord {
+  uint32_t seq;
+  Fault fault;
+  Fault previousFault;
+};
+
 class SoakTest : public CycleFixture {
  protected:
   void SetUp() override {
@@ -235,12 +242,6 @@ class SoakTest : public CycleFixture {
     }
   }
 
-  struct SentRecord {
-    uint32_t seq;
-    Fault fault;
-    Fault previousFault;
-  };
-
   std::string shm_;
   std::unique_ptr<ZolPeer> zolLine_;
   std::mt19937 rng_{kSeed};
@@ -284,35 +285,16 @@ uint32_t SeqOf(const std::string& record) {
   return seq;
 }
 
-TEST_F(SoakTest, TwoThousandCyclesWithFaultsLoseNothing) {
-  const int32_t noSync = -1;
-  const int64_t start = rig.clock.WallSeconds();
-  const int fdsBefore = OpenDescriptors();
-  ASSERT_EQ(SampleThread(&noSync), kSampleThreadExitCode);
-  const int fdsAfter = OpenDescriptors();
-  TakeConsole();
-  ASSERT_EQ(State().sampleCount, kCycles);
-
-  // Every fault came up, many times.
+// Every fault came up, many times.
+void ExpectEveryFaultSeen(const int (&faultsSeen)[static_cast<int>(Fault::kCount)]) {
   for (int kind = 0; kind < static_cast<int>(Fault::kCount); ++kind)
-    EXPECT_GT(faultsSeen_[kind], 40) << "fault " << kind;
+    EXPECT_GT(faultsSeen[kind], 40) << "fault " << kind;
+}
 
-  // Flat descriptors and memory (sanitizers keep freed memory on purpose).
-  EXPECT_EQ(fdsAfter, fdsBefore);
-  EXPECT_EQ(fdsAtLastCycle_, fdsAfterWarmUp_);
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-  EXPECT_LT(rssAtLastCycle_ - rssAfterWarmUp_, 512) << "KiB grown after the warm-up";
-#endif
-
-  // The files hold exactly what the console acknowledged, in order.
-  EXPECT_EQ(storeErrors_, 0);
-  const std::vector<std::string> dat = FileLines(State().datPath);
-  const std::vector<std::string> dat2 = FileLines(State().dat2Path);
-  EXPECT_EQ(Hashes(dat), acknowledged_[0]);
-  EXPECT_EQ(Hashes(dat2), acknowledged_[1]);
-
-  // Each record at most once, in the order sent, in the file it was meant
-  // for; every record sent on a clean line is there.
+// Each record at most once, in the order sent, in the file it was meant
+// for; the sequence numbers of those stored.
+std::set<uint32_t> ExpectEachRecordOnceInOrder(const std::vector<std::string>& dat,
+                                               const std::vector<std::string>& dat2) {
   std::set<uint32_t> stored;
   for (const auto* lines : {&dat, &dat2}) {
     uint32_t last = 0;
@@ -325,17 +307,25 @@ TEST_F(SoakTest, TwoThousandCyclesWithFaultsLoseNothing) {
       EXPECT_EQ(line.find(lines == &dat ? " REC " : " PUMP "), 14u) << line;
     }
   }
+  return stored;
+}
+
+// Every record sent on a clean line is stored; how many there were.
+int ExpectCleanLineRecordsStored(const std::vector<SentRecord>& sentRecords,
+                                 const std::set<uint32_t>& stored) {
   int mustStore = 0;
-  for (const SentRecord& sent : sentRecords_) {
+  for (const SentRecord& sent : sentRecords) {
     if (!LeavesTheZolLineClean(sent.fault) || !LeavesTheZolLineClean(sent.previousFault)) continue;
     ++mustStore;
     EXPECT_EQ(stored.count(sent.seq), 1u) << "record " << sent.seq << " lost";
   }
   EXPECT_GT(mustStore, 1000);
+  return mustStore;
+}
 
-  // The log: one block per cycle, Waking to Next Sample, every line whole,
-  // and cycles that start on schedule.
-  const std::string log = ReadFile(State().logPath);
+// The log: one block per cycle, Waking to Next Sample, every line whole,
+// and cycles that start on schedule from `start`.
+void ExpectLogBlocksOnSchedule(const std::string& log, int64_t start) {
   ASSERT_FALSE(log.empty());
   ASSERT_EQ(log.back(), '\n');
   const std::vector<std::string> lines = SplitLines(log);
@@ -367,6 +357,35 @@ TEST_F(SoakTest, TwoThousandCyclesWithFaultsLoseNothing) {
     }
   }
   EXPECT_EQ(cycle, kCycles);
+}
+
+TEST_F(SoakTest, TwoThousandCyclesWithFaultsLoseNothing) {
+  const int32_t noSync = -1;
+  const int64_t start = rig.clock.WallSeconds();
+  const int fdsBefore = OpenDescriptors();
+  ASSERT_EQ(SampleThread(&noSync), kSampleThreadExitCode);
+  const int fdsAfter = OpenDescriptors();
+  TakeConsole();
+  ASSERT_EQ(State().sampleCount, kCycles);
+  ExpectEveryFaultSeen(faultsSeen_);
+
+  // Flat descriptors and memory (sanitizers keep freed memory on purpose).
+  EXPECT_EQ(fdsAfter, fdsBefore);
+  EXPECT_EQ(fdsAtLastCycle_, fdsAfterWarmUp_);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LT(rssAtLastCycle_ - rssAfterWarmUp_, 512) << "KiB grown after the warm-up";
+#endif
+
+  // The files hold exactly what the console acknowledged, in order.
+  EXPECT_EQ(storeErrors_, 0);
+  const std::vector<std::string> dat = FileLines(State().datPath);
+  const std::vector<std::string> dat2 = FileLines(State().dat2Path);
+  EXPECT_EQ(Hashes(dat), acknowledged_[0]);
+  EXPECT_EQ(Hashes(dat2), acknowledged_[1]);
+  const std::set<uint32_t> stored = ExpectEachRecordOnceInOrder(dat, dat2);
+  const int mustStore = ExpectCleanLineRecordsStored(sentRecords_, stored);
+
+  ASSERT_NO_FATAL_FAILURE(ExpectLogBlocksOnSchedule(ReadFile(State().logPath), start));
   EXPECT_EQ(consoleWakings_, static_cast<int>(kCycles));
   EXPECT_EQ(consoleNextSamples_, static_cast<int>(kCycles));
   std::printf("[ soak     ] %u cycles, %d records acknowledged, %zu sent on a clean line\n",

@@ -162,10 +162,10 @@ class StressTest : public ::testing::Test {
     std::snprintf(s.datPath, kPathSize, "%s", dir.File("ZOL0042_KIRN.dat").c_str());
     std::snprintf(s.dat2Path, kPathSize, "%s", dir.File("ZOL0042_KIRN_2.dat").c_str());
     serial.Open(kZolPort, 1024, 1024);
-    InstallControlHandler();
+    EnableControlHandler();
   }
   void TearDown() override {
-    RemoveControlHandler();
+    DisableControlHandler();
     InstallKeySource(nullptr);
     InstallSerialService(nullptr);
     ResetState();
@@ -177,6 +177,59 @@ class StressTest : public ::testing::Test {
   TempDir dir;
   ExclusiveZol zol{serial};
 };
+
+// Forced cycles, pass-through sessions and idle moments in a seeded order
+// while the sampling thread runs; how many of the first two there were.
+struct OperatorRounds {
+  int forced = 0;
+  int sessions = 0;
+};
+OperatorRounds RunOperatorRounds(ScriptedKeys& keys) {
+  std::mt19937 rng(11);
+  OperatorRounds done;
+  for (int round = 0; round < 40; ++round) {
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+      case 0:
+      case 1:
+        ForceSample();
+        ++done.forced;
+        break;
+      case 2:
+        if (done.sessions < 6) {
+          keys.Push(kTyped);
+          keys.PushCode(kKeyLeaveInteractive);
+          InteractiveMode();
+          ++done.sessions;
+        }
+        break;
+      default:
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        break;
+    }
+  }
+  return done;
+}
+
+// One whole block of step lines per cycle, cycles numbered in turn.
+void ExpectOneWholeBlockPerCycle(const std::string& log, uint32_t cycles) {
+  uint32_t blocks = 0;
+  bool inBlock = false;
+  for (const std::string& line : SplitLines(log)) {
+    if (line.empty()) continue;
+    char head[16];
+    if (!inBlock) {
+      std::snprintf(head, sizeof head, "%03u, ", ++blocks);
+      ASSERT_TRUE(StartsWith(line, std::string(head) + "Waking ZOL, ")) << line;
+      inBlock = true;
+      continue;
+    }
+    std::snprintf(head, sizeof head, "%03u, ", blocks);
+    ASSERT_TRUE(StartsWith(line, head)) << line;
+    if (line.find(", Next Sample, ") != std::string::npos) inBlock = false;
+  }
+  EXPECT_FALSE(inBlock);
+  EXPECT_EQ(blocks, cycles);
+}
 
 TEST_F(StressTest, OneUserOfTheZolAtATimeAndEveryRecordOnce) {
   State().stopEvent = std::make_shared<AutoResetEvent>();
@@ -193,30 +246,7 @@ TEST_F(StressTest, OneUserOfTheZolAtATimeAndEveryRecordOnce) {
       ++events;
     }
   });
-
-  std::mt19937 rng(11);
-  int forced = 0;
-  int sessions = 0;
-  for (int round = 0; round < 40; ++round) {
-    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
-      case 0:
-      case 1:
-        ForceSample();
-        ++forced;
-        break;
-      case 2:
-        if (sessions < 6) {
-          keys.Push(kTyped);
-          keys.PushCode(kKeyLeaveInteractive);
-          InteractiveMode();
-          ++sessions;
-        }
-        break;
-      default:
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        break;
-    }
-  }
+  const OperatorRounds rounds = RunOperatorRounds(keys);
   State().stopEvent->Set();
   EXPECT_EQ(JoinSamplingThread(), kSampleThreadExitCode);
   done.store(true);
@@ -224,38 +254,20 @@ TEST_F(StressTest, OneUserOfTheZolAtATimeAndEveryRecordOnce) {
 
   EXPECT_EQ(zol.Violations(), std::vector<std::string>{});
   const uint32_t cycles = State().sampleCount;
-  EXPECT_GT(cycles, static_cast<uint32_t>(forced));  // scheduled ones ran too
+  EXPECT_GT(cycles, static_cast<uint32_t>(rounds.forced));  // scheduled ones ran too
   EXPECT_GE(zol.CtrlCs(), 1);
   EXPECT_LE(zol.CtrlCs(), events.load());
-  EXPECT_EQ(zol.TypedChunks() > 0, sessions > 0);
+  EXPECT_EQ(zol.TypedChunks() > 0, rounds.sessions > 0);
 
   // Every record the ZOL sent is stored once, in the order sent.
   std::vector<std::string> expected = zol.SentRecords();
   EXPECT_EQ(expected.size(), cycles);
   EXPECT_EQ(SplitLines(ReadFile(State().datPath)), expected);
-
-  // One whole block of step lines per cycle, cycles numbered in turn.
-  uint32_t blocks = 0;
-  bool inBlock = false;
-  for (const std::string& line : SplitLines(ReadFile(State().logPath))) {
-    if (line.empty()) continue;
-    char head[16];
-    if (!inBlock) {
-      std::snprintf(head, sizeof head, "%03u, ", ++blocks);
-      ASSERT_TRUE(StartsWith(line, std::string(head) + "Waking ZOL, ")) << line;
-      inBlock = true;
-      continue;
-    }
-    std::snprintf(head, sizeof head, "%03u, ", blocks);
-    ASSERT_TRUE(StartsWith(line, head)) << line;
-    if (line.find(", Next Sample, ") != std::string::npos) inBlock = false;
-  }
-  EXPECT_FALSE(inBlock);
-  EXPECT_EQ(blocks, cycles);
+  ASSERT_NO_FATAL_FAILURE(ExpectOneWholeBlockPerCycle(ReadFile(State().logPath), cycles));
   std::printf(
       "[ stress   ] %u cycles (%d forced), %d terminal sessions, %d control events, %d "
       "CTRL+C sent\n",
-      cycles, forced, sessions, events.load(), zol.CtrlCs());
+      cycles, rounds.forced, rounds.sessions, events.load(), zol.CtrlCs());
 }
 
 }  // namespace

@@ -74,6 +74,11 @@ const EditCase kEditCases[] = {
      "cd\r",
      20, 0, "", "ab", LineEnd::kAbandoned},
     {"FunctionKeyAbandons", std::string("ab\0x", 4), 20, 0, "", "ab", LineEnd::kAbandoned},
+    // An event, not a key: with no hook installed it changes nothing.
+    {"CtrlBackslashLeavesTheLine",
+     "ab\x1c"
+     "c\r",
+     20, 1, "abc", "abc", LineEnd::kEnter},
     {"EndOfInput", "ab", 20, 0, "", std::string("ab") + kTimeout, LineEnd::kNoKey},
 };
 
@@ -366,13 +371,13 @@ TEST_F(DateTimeTest, AnswerWithAnySeparators) {
 TEST_F(DateTimeTest, IncompleteOrOutOfRangeAnswerAsksAgainAndLeavesTheTime) {
   for (const std::string answer :
        {"12/25", "12/25/2024 13:45:", "12/25/99999999999 13:45:00", "12/25/2024 13:45:-2147483649",
-        "2147483648/25/2024 13:45:00", "12/25/2024 13:45:00\x1c"}) {
+        "2147483648/25/2024 13:45:00", "12/25/2024 13:45:00\x03"}) {
     SCOPED_TRACE(answer);
     std::tm t = March5();
-    const std::string typed = answer.substr(0, answer.find('\x1c'));
+    const std::string typed = answer.substr(0, answer.find('\x03'));
     rig.keys.Push(answer == typed ? answer + "\r\x03" : answer);
     EXPECT_EQ(PromptDateTime("When", 0, &t), 0);
-    // CTRL+\ abandons the line as CTRL+C does: the answer is never taken.
+    // CTRL+C abandons the line: the answer is never taken.
     const std::string again = answer == typed ? "\nWhen [03/05/2024 06:07:08] ? " : "";
     EXPECT_EQ(rig.console.Take(), "When [03/05/2024 06:07:08] ? " + typed + again);
     EXPECT_EQ(t.tm_mon, 2);

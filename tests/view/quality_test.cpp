@@ -10,6 +10,7 @@
 #include "support/temp_dir.h"
 #include "view/dataset.h"
 #include "view/meta.h"
+#include "view/nccsv_writer.h"
 #include "view/qc.h"
 #include "view/summary.h"
 
@@ -125,6 +126,38 @@ TEST(ViewQc, FlagsGrossRangeSpikesAndFlatLines) {
   counted.Push(std::nullopt);
   counted.Finish();
   EXPECT_EQ(counted.Counts(), (std::array<uint64_t, 5>{1, 0, 1, 1, 1}));
+}
+
+// Without a metadata file the sensor's own range is the fail range; the
+// file overrides it limit by limit.
+TEST(ViewQc, LimitsComeFromTheSensorUnlessTheMetadataFileGivesThem) {
+  Meta meta;
+  std::string error;
+  ASSERT_TRUE(
+      ParseMeta("KIRN NITRATE.fail_max = 60\nCTD TEMP.fail_min = -2\n"
+                "CTD TEMP.fail_max = 35\nCTD DEPTH.fail_max = 100\n",
+                meta, error));
+  const struct {
+    const char* column;
+    const Meta* meta;
+    std::optional<double> min, max;
+    std::string source;
+  } cases[] = {
+      {"KIRN NITRATE", nullptr, -5, 3000, "default"},
+      {"FOOBAR PH VALUE", nullptr, 0, 14, "default"},
+      {"CTD TEMP", nullptr, -2.5, 40, "default"},
+      {"CTD SALINITY", nullptr, 0, 42, "default"},
+      {"CTD DEPTH", nullptr, std::nullopt, std::nullopt, "none"},
+      {"KIRN NITRATE", &meta, -5, 60, "default and metadata file"},
+      {"CTD TEMP", &meta, -2, 35, "metadata file"},
+      {"CTD DEPTH", &meta, std::nullopt, 100, "metadata file"},
+  };
+  for (const auto& c : cases) {
+    const QcLimits limits = LimitsFor(c.column, c.meta);
+    EXPECT_EQ(limits.limits.failMin, c.min) << c.column;
+    EXPECT_EQ(limits.limits.failMax, c.max) << c.column;
+    EXPECT_EQ(limits.source, c.source) << c.column;
+  }
 }
 
 // Rows as a writer receives them, chunk by chunk.

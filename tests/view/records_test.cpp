@@ -1,10 +1,13 @@
 // How zolview tells the lines of a data file apart and reads their values.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "view/layout.h"
 #include "view/record_parser.h"
+#include "view/spectrum.h"
 
 namespace zol::view {
 namespace {
@@ -123,6 +126,38 @@ TEST(ViewRecords, NumbersMustBeWholeAndInRange) {
   EXPECT_EQ(ParseNumber("1714557600"), 1714557600.0);
   for (const char* bad : {"", "1e999", "-1e999", "nan", "inf", "12x", " 12", "0x10", "812XXXX"})
     EXPECT_EQ(ParseNumber(bad), std::nullopt) << bad;
+}
+
+// The packed data decode whole or not at all.
+TEST(ViewSpectrum, DecodesOnlyWholeRangesOfHexDigits) {
+  const struct {
+    const char* begin;
+    const char* end;
+    const char* packed;
+    std::optional<std::vector<int32_t>> counts;  // from pixel `begin` on
+  } cases[] = {
+      {"35", "37", "0320FFFF00a0", std::vector<int32_t>{800, 65535, 160}},
+      {"0", "0", "0000", std::vector<int32_t>{0}},
+      {"4095", "4095", "BB80", std::vector<int32_t>{48000}},
+      {"35", "37", "0320FFFF00A", std::nullopt},    // one digit short
+      {"35", "37", "0320FFFF00A00", std::nullopt},  // one too many
+      {"35", "37", "0320FFFG00A0", std::nullopt},   // not a hex digit
+      {"35", "37", "0320 FFF00A0", std::nullopt},   // a space
+      {"37", "35", "0320FFFF00A0", std::nullopt},   // BEG after END
+      {"4095", "4096", "00000000", std::nullopt},   // past the last pixel
+      {"-1", "1", "000000000000", std::nullopt},    // before the first
+      {"3 5", "37", "0320FFFF00A0", std::nullopt},  // not a number
+      {"", "37", "0320FFFF00A0", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::optional<PixelRange> range = CheckSpectrum(c.begin, c.end, c.packed);
+    ASSERT_EQ(range.has_value(), c.counts.has_value()) << c.begin << " " << c.packed;
+    if (!range) continue;
+    EXPECT_EQ(range->first, std::stoi(c.begin));
+    std::vector<int32_t> counts(static_cast<size_t>(range->Count()), -1);
+    DecodeSpectrum(c.packed, counts.data());
+    EXPECT_EQ(counts, *c.counts) << c.packed;
+  }
 }
 
 }  // namespace

@@ -78,6 +78,44 @@ std::string LineOf(const std::string& text, const std::string& head) {
   return at == std::string::npos ? "(no " + head + ")" : text.substr(at, text.find('\n', at) - at);
 }
 
+// Lines no record may be taken from, after the records of `data`; the last
+// record again with its nitrate out of range, which is returned.
+std::string AppendHostileLines(const std::string& data, const std::vector<std::string>& records) {
+  std::string outOfRange = records.back();
+  const std::vector<std::string> fields = RecordFields(outOfRange);
+  outOfRange.replace(outOfRange.rfind(", " + fields[20] + ", "), fields[20].size() + 4,
+                     ", 1e999, ");
+  Append(data, std::string("\0\0\0\xff\xfe noise\n", 12) +  // binary
+                   std::string(70000, 'A') + "\n" +         // far longer than any record
+                   records[0].substr(0, 90) + "\n" +        // cut
+                   outOfRange + "\n" +                      // a nitrate out of range
+                   records[1].substr(0, 60));               // unfinished
+  return outOfRange;
+}
+
+// The summary: counts, first and last sample, the gap between the starts.
+void ExpectSummary(const ProgramResult& summary, const std::vector<std::string>& records) {
+  EXPECT_EQ(summary.status, 0) << summary.err;
+  const std::string& out = summary.out;
+  EXPECT_EQ(LineOf(out, "  records "), "  records           7");
+  EXPECT_EQ(LineOf(out, "  starts "), "  starts            2 (26 configuration lines)");
+  EXPECT_EQ(LineOf(out, "  not data "),
+            "  not data          4: 1 binary, 1 too long, 1 cut, 0 unreadable time, 1 unfinished");
+  EXPECT_EQ(LineOf(out, "  first sample"), "  first sample      " + RecordFields(records[0])[2]);
+  EXPECT_EQ(LineOf(out, "  last sample"), "  last sample       " + RecordFields(records.back())[2]);
+  // A cycle slowed by a loaded machine may count as a gap of its own: the
+  // one between the starts must be there, whatever else is.
+  const std::string gaps = LineOf(out, "  gaps ");
+  ASSERT_EQ(gaps.substr(0, 20), "  gaps              ") << out;
+  EXPECT_GE(std::atoi(gaps.c_str() + 20), 1) << out;
+  const std::string gapFrom = RecordFields(records[2])[2];
+  const std::string gapTo = RecordFields(records[3])[2];
+  EXPECT_NE(out.find("    " + gapFrom + " to " + gapTo + " ("), std::string::npos) << out;
+  EXPECT_NE(LineOf(out, "  KIRN NITRATE ").find("      6   "), std::string::npos) << out;
+  EXPECT_EQ(LineOf(out, "  KIRN NITRATE ").substr(80), "      1");
+  EXPECT_NE(LineOf(out, "  time steps back").find(" 1"), std::string::npos) << out;
+}
+
 TEST_F(ZolviewRunTest, ReadsKirnFileOfTwoStartsWithAGapAndHostileLines) {
   const RunSetup setup{{}, false, false, 1};
   ASSERT_TRUE(RunCycles(setup));
@@ -91,38 +129,9 @@ TEST_F(ZolviewRunTest, ReadsKirnFileOfTwoStartsWithAGapAndHostileLines) {
   StopSampling();
   CollectRecords(3);
   ASSERT_EQ(records.size(), 6u);
-
   const std::string data = dir.File(FileName(".dat"));
-  std::string outOfRange = records.back();
-  const std::vector<std::string> fields = RecordFields(outOfRange);
-  outOfRange.replace(outOfRange.rfind(", " + fields[20] + ", "), fields[20].size() + 4,
-                     ", 1e999, ");
-  Append(data, std::string("\0\0\0\xff\xfe noise\n", 12) +  // binary
-                   std::string(70000, 'A') + "\n" +         // far longer than any record
-                   records[0].substr(0, 90) + "\n" +        // cut
-                   outOfRange + "\n" +                      // a nitrate out of range
-                   records[1].substr(0, 60));               // unfinished
-
-  const ProgramResult summary = View({data});
-  EXPECT_EQ(summary.status, 0) << summary.err;
-  const std::string& out = summary.out;
-  EXPECT_EQ(LineOf(out, "  records "), "  records           7");
-  EXPECT_EQ(LineOf(out, "  starts "), "  starts            2 (26 configuration lines)");
-  EXPECT_EQ(LineOf(out, "  not data "),
-            "  not data          4: 1 binary, 1 too long, 1 cut, 0 unreadable time, 1 unfinished");
-  EXPECT_EQ(LineOf(out, "  first sample"), "  first sample      " + RecordFields(records[0])[2]);
-  EXPECT_EQ(LineOf(out, "  last sample"), "  last sample       " + fields[2]);
-  // A cycle slowed by a loaded machine may count as a gap of its own: the
-  // one between the starts must be there, whatever else is.
-  const std::string gaps = LineOf(out, "  gaps ");
-  ASSERT_EQ(gaps.substr(0, 20), "  gaps              ") << out;
-  EXPECT_GE(std::atoi(gaps.c_str() + 20), 1) << out;
-  const std::string gapFrom = RecordFields(records[2])[2];
-  const std::string gapTo = RecordFields(records[3])[2];
-  EXPECT_NE(out.find("    " + gapFrom + " to " + gapTo + " ("), std::string::npos) << out;
-  EXPECT_NE(LineOf(out, "  KIRN NITRATE ").find("      6   "), std::string::npos) << out;
-  EXPECT_EQ(LineOf(out, "  KIRN NITRATE ").substr(80), "      1");
-  EXPECT_NE(LineOf(out, "  time steps back").find(" 1"), std::string::npos) << out;
+  const std::string outOfRange = AppendHostileLines(data, records);
+  ASSERT_NO_FATAL_FAILURE(ExpectSummary(View({data}), records));
 
   // The CSV read back by a real reader: the column line, then every record as stored.
   const std::string csvPath = dir.File("out.csv");

@@ -11,7 +11,9 @@
 // When the sampler ends without having been asked to (a crash, a port that
 // cannot be opened, a ZOL that does not wake), the keeper starts it again
 // after ZOLSAMPLER_RESTART_DELAY seconds, as the Linux unit's
-// Restart=on-failure does; the service stays running meanwhile. Stop,
+// Restart=on-failure does; the service stays running meanwhile. A sampler
+// that ended in order with status 0 (a stop asked over its control pipe)
+// ends the service, as Restart=on-failure leaves the unit stopped. Stop,
 // shutdown and pre-shutdown ask the sampler for the orderly stop through
 // an event it inherits, as CTRL+Z does; the stop is reported pending, with
 // a new checkpoint every few seconds, until the sampler has ended.
@@ -40,6 +42,7 @@
 #include "app/service_entry.h"
 #include "app/service_watch.h"
 #include "app/signals.h"
+#include "base/win32/unique_handle.h"
 
 namespace zol {
 namespace {
@@ -62,15 +65,6 @@ constexpr DWORD kFailureExitCode = 1;
 constexpr DWORD kRestartDelayMs = 60000;
 constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 constexpr DWORD kRestartActions = 3;
-
-struct CloseHandleOf {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, CloseHandleOf>;
-
-UniqueHandle Own(HANDLE handle) {
-  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
 
 struct Service {
   SERVICE_STATUS_HANDLE handle = nullptr;
@@ -150,7 +144,7 @@ DWORD WINAPI OnServiceControl(DWORD control, DWORD, void*, void*) {
   service.stopAsked = true;
   Report(service, SERVICE_STOP_PENDING);
   service.checkpoints = std::thread(ReportCheckpoints, std::ref(service));
-  ::SetEvent(service.stopEvent.get());
+  ::SetEvent(service.stopEvent.Get());
   service.changed.notify_all();
   return NO_ERROR;
 }
@@ -192,8 +186,9 @@ SECURITY_ATTRIBUTES Inheritable() {
 // inherits it as its standard output and error.
 UniqueHandle OpenConsoleFile() {
   SECURITY_ATTRIBUTES attributes = Inheritable();
-  return Own(::CreateFileW(kConsoleFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           &attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return UniqueHandle(::CreateFileW(kConsoleFile, FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The variables of the service key's Environment value (REG_MULTI_SZ,
@@ -260,13 +255,13 @@ bool ReadRestartDelay(int* seconds) {
 // (the alarm command) stays out of it.
 UniqueHandle MakeSamplerJob() {
   UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
-  if (!job) return nullptr;
+  if (!job.Valid()) return UniqueHandle();
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags =
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+  if (!::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof limits))
-    return nullptr;
+    return UniqueHandle();
   return job;
 }
 
@@ -276,21 +271,20 @@ UniqueHandle MakeSamplerJob() {
 UniqueHandle StartSampler(Service& service) {
   wchar_t program[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return nullptr;
+  if (length == 0 || length >= MAX_PATH) return UniqueHandle();
   SECURITY_ATTRIBUTES attributes = Inheritable();
-  const UniqueHandle none =
-      Own(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                        OPEN_EXISTING, 0, nullptr));
-  if (!none) return nullptr;
+  const UniqueHandle none(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        &attributes, OPEN_EXISTING, 0, nullptr));
+  if (!none.Valid()) return UniqueHandle();
   char event[32];
   std::snprintf(
       event, sizeof event, "%llu",
-      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(service.stopEvent.get())));
-  if (!::SetEnvironmentVariableA(kStopEventVariable, event)) return nullptr;
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(service.stopEvent.Get())));
+  if (!::SetEnvironmentVariableA(kStopEventVariable, event)) return UniqueHandle();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = none.get();
+  startup.hStdInput = none.Get();
   startup.hStdOutput = service.console;
   startup.hStdError = service.console;
   std::wstring commandLine = ::GetCommandLineW();
@@ -303,9 +297,9 @@ UniqueHandle StartSampler(Service& service) {
   ::SetEnvironmentVariableA(kStopEventVariable, nullptr);
   if (!created) {
     ::SetLastError(error);
-    return nullptr;
+    return UniqueHandle();
   }
-  if (service.job) ::AssignProcessToJobObject(service.job.get(), started.hProcess);
+  if (service.job.Valid()) ::AssignProcessToJobObject(service.job.Get(), started.hProcess);
   ::ResumeThread(started.hThread);
   ::CloseHandle(started.hThread);
   Note(service.console, "sampler started, process %lu", started.dwProcessId);
@@ -328,11 +322,15 @@ bool StopDuringDelay(Service& service, int seconds) {
 // end nobody asked for.
 void KeepSamplerRunning(Service& service, int restartSeconds) {
   for (;;) {
-    if (const UniqueHandle sampler = StartSampler(service)) {
-      ::WaitForSingleObject(sampler.get(), INFINITE);
+    if (const UniqueHandle sampler = StartSampler(service); sampler.Valid()) {
+      ::WaitForSingleObject(sampler.Get(), INFINITE);
       DWORD exitCode = 0;
-      if (!::GetExitCodeProcess(sampler.get(), &exitCode)) exitCode = kFailureExitCode;
+      if (!::GetExitCodeProcess(sampler.Get(), &exitCode)) exitCode = kFailureExitCode;
       Note(service.console, "sampler ended with status %lu", exitCode);
+      if (exitCode == 0 && !StopAsked(service)) {
+        Note(service.console, "the sampler stopped in order: the service stops");
+        return;
+      }
     } else {
       Note(service.console, "ERROR Starting the sampler: error %lu", ::GetLastError());
     }
@@ -369,14 +367,14 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   service.handle = ::RegisterServiceCtrlHandlerExW(name, OnServiceControl, nullptr);
   if (service.handle == nullptr) return;
   ReportLocked(service, SERVICE_START_PENDING);
-  UniqueHandle console = EnterWorkingDirectory(name) ? OpenConsoleFile() : nullptr;
+  UniqueHandle console = EnterWorkingDirectory(name) ? OpenConsoleFile() : UniqueHandle();
   SECURITY_ATTRIBUTES attributes = Inheritable();
-  service.stopEvent = Own(::CreateEventW(&attributes, TRUE, FALSE, nullptr));
-  if (!console || !service.stopEvent) {
+  service.stopEvent = UniqueHandle(::CreateEventW(&attributes, TRUE, FALSE, nullptr));
+  if (!console.Valid() || !service.stopEvent.Valid()) {
     ReportLocked(service, SERVICE_STOPPED, kFailureExitCode);
     return;
   }
-  service.console = console.get();
+  service.console = console.Get();
   service.job = MakeSamplerJob();
   TakeServiceEnvironment(name);
   SetRestartOnFailure(name);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "files/data_files.h"
@@ -12,6 +13,12 @@ bool CanOpenForReading(const char* path) {
   if (fd < 0) return false;
   close(fd);
   return true;
+}
+
+long long FileSizeOf(const char* path) {
+  struct stat info {};
+  if (stat(path, &info) != 0) return -1;
+  return static_cast<long long>(info.st_size);
 }
 
 }  // namespace zol

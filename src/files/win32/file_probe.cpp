@@ -14,4 +14,11 @@ bool CanOpenForReading(const char* path) {
   return file.Valid();
 }
 
+long long FileSizeOf(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &info)) return -1;
+  return static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) |
+                                info.nFileSizeLow);
+}
+
 }  // namespace zol

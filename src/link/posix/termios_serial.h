@@ -1,12 +1,11 @@
-// The serial port service over POSIX terminals.
+// POSIX terminals under the shared serial port service (port_service.h):
+// the PortSystem that opens them and the PortDevice calls on an open one.
 //
 // Port index i is the device named by ZOLSAMPLER_COM<i+1>, else /dev/ttyS<i>
-// (serial_device.h). Ports are held exclusively, raw, with no flow control.
-// Every operation may be called from several threads for the same port; the
-// waits block in poll() and never hold up the other operations.
-//
-// A device that goes away while open (an unplugged adapter) is noticed here
-// and reopened by the shared service (port_service.h).
+// (serial_device.h), held exclusively, raw, with no flow control. A wait
+// blocks in poll() on the device and on an eventfd the service gives to wake
+// it. A device that goes away (an unplugged adapter) is reported as gone; the
+// service reopens it.
 #pragma once
 
 #include <memory>

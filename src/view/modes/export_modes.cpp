@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "view/dataset.h"
+#include "view/nccsv_writer.h"
 #ifdef ZOLVIEW_NETCDF
 #include "view/netcdf/netcdf_writer.h"
 #endif

@@ -19,7 +19,7 @@ class WindowsControlEventTest : public ::testing::Test {
   // A stop request wakes the key reader.
   void SetUp() override { InstallKeySource(&keys_); }
   void TearDown() override {
-    RemoveControlHandler();
+    DisableControlHandler();
     ResetStopRequest();
     InstallKeySource(nullptr);
   }
@@ -35,7 +35,7 @@ TEST_F(WindowsControlEventTest, BeforeThePortsAreOpenEveryEventEndsTheStartUp) {
 }
 
 TEST_F(WindowsControlEventTest, CtrlCAndCtrlBreakGoToTheHandlerCloseStopsInOrder) {
-  InstallControlHandler();
+  EnableControlHandler();
   EXPECT_EQ(ActionForSignal(SIGINT), SignalAction::kControlEvent);
   EXPECT_EQ(ActionForSignal(SIGBREAK), SignalAction::kControlEvent);
   // The ports are open but sampling has not started: closing still ends it.
