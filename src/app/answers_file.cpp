@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "base/text_trim.h"
+
 namespace zol {
 namespace {
 
@@ -136,10 +138,7 @@ const KeyRule* FindRule(std::string_view name) {
 }
 
 std::string_view Trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\f\v";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+  return Trimmed(text, " \t\r\f\v");
 }
 
 std::string Text(std::string_view a, std::string_view b = {}, std::string_view c = {},

@@ -1,24 +1,17 @@
 #include "app/control_reader.h"
 
 #include "base/json_text.h"
+#include "base/text_trim.h"
 
 namespace zol {
 namespace {
 
 constexpr std::size_t kEchoedBytes = 40;
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-    text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 ControlCommand ParseControlCommand(std::string_view line) {
-  const std::string_view word = Trimmed(line);
+  const std::string_view word = Trimmed(line, " \t");
   if (word.empty()) return ControlCommand::kNone;
   if (word == "status") return ControlCommand::kStatus;
   if (word == "sample") return ControlCommand::kSample;

@@ -31,6 +31,8 @@ constexpr std::size_t kReadBlock = 1024;
 constexpr int kBlocksPerPass = 8;
 // How long a client being closed may take to read its last line.
 constexpr int64_t kClosingGraceMs = 5000;
+// An idle connection holds one of the few slots: it must use it or lose it.
+constexpr int64_t kCommandIdleMs = 60 * 1000;
 constexpr char kTerminalEnd = 0x0B;  // CTRL+K
 constexpr const char* kStopHeading = "\nGot stop from control - Terminating Sampling Thread";
 constexpr const char* kFollowDropped =
@@ -58,6 +60,8 @@ struct ControlServer::Parts {
     std::string out;
     Mode mode = Mode::kCommands;
     int64_t closeByMs = 0;
+    // A client taking commands must send a whole line by then.
+    int64_t commandByMs = 0;
     bool inputEnded = false;
     bool gone = false;
   };
@@ -84,6 +88,8 @@ struct ControlServer::Parts {
   void Reply(Client& c, const std::string& json);
   void Send(Client& c, std::string_view bytes);
   void CloseAfterReply(Client& c);
+  void TakeCommands(Client& c);
+  void ResumeCommands(uint64_t id, Client& c);
   void Flush(uint64_t id, Client& c);
   void CheckDeadlines();
   void Sweep();
@@ -175,6 +181,7 @@ int ControlServer::Parts::WaitMs() const {
   if (terminalShown) sooner(terminalLastMs + kTerminalIdleMs);
   for (const auto& [id, c] : clients) {
     if (c.mode == Mode::kClosing) sooner(c.closeByMs);
+    if (c.mode == Mode::kCommands) sooner(c.commandByMs);
   }
   return static_cast<int>(wait);
 }
@@ -206,6 +213,7 @@ void ControlServer::Parts::Accept() {
     Client& c = clients[nextId++];
     c.connection = connection;
     c.who = who;
+    TakeCommands(c);
   }
 }
 
@@ -254,6 +262,7 @@ void ControlServer::Parts::HandleLines(uint64_t id, Client& c) {
       CloseAfterReply(c);
       return;
     }
+    c.commandByMs = MonotonicNowMs() + kCommandIdleMs;
     RunCommand(id, c, line);
   }
 }
@@ -306,6 +315,18 @@ void ControlServer::Parts::CloseAfterReply(Client& c) {
   c.closeByMs = MonotonicNowMs() + kClosingGraceMs;
 }
 
+void ControlServer::Parts::TakeCommands(Client& c) {
+  c.mode = Mode::kCommands;
+  c.commandByMs = MonotonicNowMs() + kCommandIdleMs;
+}
+
+// After a wait: what the client sent meanwhile, then the close it asked for.
+void ControlServer::Parts::ResumeCommands(uint64_t id, Client& c) {
+  TakeCommands(c);
+  HandleLines(id, c);
+  if (c.inputEnded && c.mode == Mode::kCommands) CloseAfterReply(c);
+}
+
 void ControlServer::Parts::Flush(uint64_t id, Client& c) {
   if (!c.out.empty()) {
     const long sent = listener->Write(c.connection, c.out.data(), c.out.size());
@@ -341,6 +362,10 @@ void ControlServer::Parts::CheckDeadlines() {
     EndTerminal("10 minutes without a byte");
   for (auto& [id, c] : clients) {
     if (c.mode == Mode::kClosing && now >= c.closeByMs) c.gone = true;
+    if (c.mode == Mode::kCommands && now >= c.commandByMs) {
+      Reply(c, ErrorReply("no command within 60 seconds"));
+      CloseAfterReply(c);
+    }
   }
 }
 
@@ -417,10 +442,7 @@ void ControlServer::Parts::DeliverSamples() {
       const auto found = clients.find(id);
       if (found == clients.end() || found->second.mode != Mode::kSampling) continue;
       Reply(found->second, sample.reply);
-      found->second.mode = Mode::kCommands;
-      HandleLines(id, found->second);
-      if (found->second.inputEnded && found->second.mode == Mode::kCommands)
-        CloseAfterReply(found->second);
+      ResumeCommands(id, found->second);
     }
   }
 }
@@ -444,12 +466,14 @@ void ControlServer::Parts::OpenTerminal(uint64_t id, Client& c) {
   } catch (const std::system_error&) {
     terminalClient = 0;
     ReleaseTerminal();
-    c.mode = Mode::kCommands;
+    TakeCommands(c);
     Reply(c, ErrorReply("the ZOL terminal could not be started"));
   }
 }
 
 void ControlServer::Parts::TerminalWorker() {
+  // A console CTRL+F that got in first goes first, without waiting for this.
+  AwaitConsoleSamples();
   {
     std::lock_guard cycle(TheCycleLock());
     std::unique_lock lock(terminalMutex);
@@ -518,9 +542,10 @@ void ControlServer::Parts::EndTerminal(const char* why) {
     ConsolePrintf("Control: ZOL terminal closed (%s)\n", why);
   }
   terminalShown = false;
-  if (found != clients.end() &&
-      (found->second.mode == Mode::kTerminal || found->second.mode == Mode::kTerminalWaiting))
-    found->second.mode = Mode::kCommands;
+  // Its commands wait until the terminal has let go of the ZOL, so that it
+  // may open the terminal again at once.
+  if (found != clients.end() && found->second.mode == Mode::kTerminal)
+    found->second.mode = Mode::kTerminalWaiting;
 }
 
 void ControlServer::Parts::PumpTerminal() {
@@ -542,7 +567,8 @@ void ControlServer::Parts::PumpTerminal() {
     const uint64_t id = terminalClient;
     EndTerminal("the ZOL terminal ended");
     terminalClient = 0;
-    if (found != clients.end()) HandleLines(id, found->second);
+    if (found != clients.end() && found->second.mode == Mode::kTerminalWaiting)
+      ResumeCommands(id, found->second);
     return;
   }
   if (found == clients.end()) return;

@@ -1,6 +1,7 @@
 #include "app/interactive.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 
 #include "app/cycle_lock.h"
@@ -18,7 +19,20 @@ namespace {
 // Long enough that a wait ends only on data or on Stop.
 constexpr int kEchoWaitMs = 24 * 3600 * 1000;
 
-std::atomic<TerminalUser> g_terminalUser{TerminalUser::kNone};
+// Long enough that a wait ends only when it is notified.
+constexpr int64_t kSampleWaitMs = int64_t{24} * 3600 * 1000;
+
+struct TerminalClaims {
+  std::mutex mutex;
+  std::condition_variable samplesEnded;
+  TerminalUser user = TerminalUser::kNone;
+  int consoleSamples = 0;
+};
+
+TerminalClaims& Claims() {
+  static TerminalClaims claims;
+  return claims;
+}
 
 // Releases the claim when the console's terminal ends, however it ends.
 struct ConsoleClaim {
@@ -28,16 +42,41 @@ struct ConsoleClaim {
 }  // namespace
 
 bool ClaimTerminal(TerminalUser user) {
-  TerminalUser none = TerminalUser::kNone;
-  return g_terminalUser.compare_exchange_strong(none, user);
+  TerminalClaims& claims = Claims();
+  std::lock_guard lock(claims.mutex);
+  if (claims.user != TerminalUser::kNone) return false;
+  claims.user = user;
+  return true;
 }
 
 void ReleaseTerminal() {
-  g_terminalUser.store(TerminalUser::kNone);
+  TerminalClaims& claims = Claims();
+  std::lock_guard lock(claims.mutex);
+  claims.user = TerminalUser::kNone;
 }
 
-TerminalUser TerminalHolder() {
-  return g_terminalUser.load();
+bool BeginConsoleSample() {
+  TerminalClaims& claims = Claims();
+  std::lock_guard lock(claims.mutex);
+  if (claims.user == TerminalUser::kControl) return false;
+  ++claims.consoleSamples;
+  return true;
+}
+
+void EndConsoleSample() {
+  TerminalClaims& claims = Claims();
+  {
+    std::lock_guard lock(claims.mutex);
+    --claims.consoleSamples;
+  }
+  claims.samplesEnded.notify_all();
+}
+
+void AwaitConsoleSamples() {
+  TerminalClaims& claims = Claims();
+  std::unique_lock lock(claims.mutex);
+  while (claims.consoleSamples > 0)
+    CurrentClock().WaitOn(claims.samplesEnded, lock, kSampleWaitMs);
 }
 
 void ShowTerminalInUse() {

@@ -22,7 +22,15 @@ enum class TerminalUser { kNone, kConsole, kControl };
 // False when another user has it.
 bool ClaimTerminal(TerminalUser user);
 void ReleaseTerminal();
-TerminalUser TerminalHolder();
+
+// A console forced sample (CTRL+F) checks and claims in one step, so that it
+// never waits behind a control client's terminal: false, with nothing
+// claimed, while that terminal holds the ZOL. While one runs, a control
+// terminal may be claimed but waits (AwaitConsoleSamples) before it takes
+// the cycle lock.
+bool BeginConsoleSample();
+void EndConsoleSample();
+void AwaitConsoleSamples();
 
 // The line the console shows when a key asks for the ZOL while a control
 // client has the terminal.

@@ -36,10 +36,11 @@ bool RunCommandKey(int code) {
     case kKeyForceSample:
       ConsolePrintf("\nGot CTRL+F - Force Sample\n");
       // A control client's terminal may hold the ZOL for minutes.
-      if (TerminalHolder() == TerminalUser::kControl) {
+      if (!BeginConsoleSample()) {
         ShowTerminalInUse();
       } else {
         ForceSample();
+        EndConsoleSample();
       }
       return true;
     case kKeyHelp:

@@ -7,6 +7,7 @@
 #include "app/service_platform.h"
 #include "base/clock.h"
 #include "base/json_text.h"
+#include "base/text_trim.h"
 
 #ifndef ZOL_VERSION
 #define ZOL_VERSION "0.0.0"
@@ -66,14 +67,6 @@ bool HasDateTimeShape(std::string_view text) {
   return true;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
-}
-
 std::string LastRecordJson(const Fields& s) {
   if (!s.hasRecord) return "null";
   JsonObject record;
@@ -105,7 +98,7 @@ std::string RecordTimeIso(std::string_view record) {
     if (comma == std::string_view::npos) return "";
     record.remove_prefix(comma + 1);
   }
-  const std::string_view text = Trimmed(record.substr(0, record.find(',')));
+  const std::string_view text = Trimmed(record.substr(0, record.find(',')), " \r");
   if (!HasDateTimeShape(text)) return "";
   std::string iso(text);
   iso[4] = '-';

@@ -122,8 +122,9 @@ int Terminal(ControlLink& link) {
   const std::optional<std::string> reply = lines.Next();
   if (!reply) return Fail("the sampler closed the connection without an answer", kRefused);
   if (const std::optional<std::string> error = ErrorOf(*reply)) return Fail(*error, kRefused);
-  std::fprintf(stderr, "zolctl: connected to the ZOL; CTRL+K ends the terminal\r\n");
+  // Raw first: keys typed once this line shows are not flushed away.
   const RawTerminal raw;
+  std::fprintf(stderr, "zolctl: connected to the ZOL; CTRL+K ends the terminal\r\n");
   const std::string early = lines.TakeRest();
   WriteOutput(early.data(), early.size());
   char block[4096];

@@ -4,12 +4,14 @@
 // permissions, and stop; with a stale socket replaced at start and a live
 // one refused to a second sampler.
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "base/json_reader.h"
 #include "simrun/sim_run.h"
 #include "support/run_program.h"
+#include "support/sampler_process.h"
 
 namespace zol::test {
 namespace {
@@ -152,6 +155,33 @@ class SimRunControlTest : public SimRunTest {
     EXPECT_TRUE(app->Expect("Control: ZOL terminal closed (CTRL+K)\n"));
   }
 
+  // zolctl's terminal on a terminal of its own: raw while open (no echo,
+  // no line editing), a command to the ZOL and its reply back, CTRL+K; the
+  // local settings are put back then and when a signal ends zolctl.
+  std::unique_ptr<SamplerProcess> ZolctlTerminal() {
+    auto ctl = std::make_unique<SamplerProcess>(
+        std::vector<std::string>{ZOLCTL_EXE, "--socket", Socket(), "terminal"},
+        std::map<std::string, std::string>{}, dir.Path());
+    EXPECT_TRUE(ctl->Expect("CTRL+K ends the terminal")) << ctl->Console();
+    EXPECT_EQ(ctl->SettingsNow().c_lflag & (ICANON | ECHO), 0U);
+    return ctl;
+  }
+
+  void CheckZolctlTerminal() {
+    const auto ctl = ZolctlTerminal();
+    ctl->Type("W\r");
+    EXPECT_TRUE(ctl->Expect("ACK")) << ctl->Console();
+    ctl->Type("\x0b");
+    EXPECT_EQ(ctl->Wait(), 0);
+    EXPECT_TRUE(SameTerminalSettings(ctl->SettingsNow(), ctl->SettingsBefore()));
+    EXPECT_TRUE(app->Expect("Control: ZOL terminal closed (CTRL+K)\n"));
+    const auto ended = ZolctlTerminal();
+    ended->Signal(SIGTERM);
+    EXPECT_EQ(ended->Wait(), -1);
+    EXPECT_TRUE(SameTerminalSettings(ended->SettingsNow(), ended->SettingsBefore()));
+    EXPECT_TRUE(app->Expect("Control: ZOL terminal closed (the client went away)\n"));
+  }
+
   // Floods, idlers, a crowd and a follower that never reads; the cycle they
   // watch keeps its timing and the sampler keeps answering.
   void CheckAbuseCostsNothing() {
@@ -212,11 +242,18 @@ TEST_F(SimRunControlTest, AWholeRunIsWatchedAndSteeredOverTheSocket) {
 
   CheckStatusAndSample();
   CheckTerminal();
+  CheckZolctlTerminal();
   CheckAbuseCostsNothing();
 
+  // The stop ends a terminal that is open; zolctl puts its terminal back.
+  const auto held = ZolctlTerminal();
   const ProgramResult stop = Zolctl({"stop"});
   EXPECT_EQ(stop.status, 0) << stop.err;
   ExpectEndedWith(0);
+  EXPECT_NE(app->Console().find("Control: ZOL terminal closed (stop)\n"), std::string::npos);
+  EXPECT_EQ(held->Wait(), 1);
+  EXPECT_TRUE(held->Expect("zolctl: the sampler ended the terminal"));
+  EXPECT_TRUE(SameTerminalSettings(held->SettingsNow(), held->SettingsBefore()));
   EXPECT_NE(app->Console().find("Control: stop requested by uid 0\n"), std::string::npos);
   EXPECT_FALSE(PathExists(Socket()));
   const ProgramResult gone = Zolctl({"status"});
