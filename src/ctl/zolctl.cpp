@@ -138,6 +138,7 @@ int Terminal(ControlLink& link) {
       continue;
     }
     const long typed = ReadInput(block, sizeof block);
+    if (typed < 0) continue;
     const std::size_t count = typed > 0 ? static_cast<std::size_t>(typed) : 0;
     const char* end = static_cast<const char*>(std::memchr(block, kTerminalEnd, count));
     const std::size_t upTo = end != nullptr ? static_cast<std::size_t>(end - block) + 1 : count;

@@ -8,6 +8,9 @@
 // console.txt there. ZOLSAMPLER_ANSWERS and the other variables come from
 // the service key's Environment value.
 //
+// Unless that value sets ZOLSAMPLER_CONTROL itself, the sampler listens for
+// zolctl on the pipe \\.\pipe\zolsampler-<service name>.
+//
 // When the sampler ends without having been asked to (a crash, a port that
 // cannot be opened, a ZOL that does not wake), the keeper starts it again
 // after ZOLSAMPLER_RESTART_DELAY seconds, as the Linux unit's
@@ -211,6 +214,13 @@ void TakeServiceEnvironment(const wchar_t* name) {
   }
 }
 
+// The service's control pipe, for its sampler to inherit.
+void SetControlPipe(const wchar_t* name) {
+  if (::_wgetenv(L"ZOLSAMPLER_CONTROL") != nullptr) return;
+  const std::wstring pipe = std::wstring(L"\\\\.\\pipe\\zolsampler-") + name;
+  ::_wputenv_s(L"ZOLSAMPLER_CONTROL", pipe.c_str());
+}
+
 struct CloseServiceHandleOf {
   void operator()(SC_HANDLE handle) const { ::CloseServiceHandle(handle); }
 };
@@ -377,6 +387,7 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   service.console = console.Get();
   service.job = MakeSamplerJob();
   TakeServiceEnvironment(name);
+  SetControlPipe(name);
   SetRestartOnFailure(name);
   int restartSeconds = 0;
   if (!ReadRestartDelay(&restartSeconds)) {
