@@ -257,7 +257,7 @@ int RunZolctl(int argc, const char* const* argv) {
     if (failure == LinkFailure::kNoListener)
       return Fail("no sampler listens on " + request.path, kNotAsked);
     if (failure == LinkFailure::kPermission)
-      return Fail("permission denied on " + request.path + ": join the group zolsampler",
+      return Fail("permission denied on " + request.path + ": " + ControlPermissionHint(),
                   kNotAsked);
     return Fail("cannot reach " + request.path + ": " + reason, kNotAsked);
   }

@@ -10,7 +10,8 @@ DIR is where the simulator's links go as com1 and com2 (a wine prefix's
 dosdevices, or any directory, which is then passed through ZOLSAMPLER_COM<n>).
 SCENARIO is ctd, no-ctd, missing-port, unplug (the ZOL's device taken away
 and brought back), compare or idle. With --zolctl CMD, the no-ctd run also
-listens on a control pipe and zolctl asks it for the status and a sample.
+listens on a control pipe: zolctl asks it for the status and a sample and
+follows its console meanwhile.
 Exit status 0 when every check held.
 """
 import argparse
@@ -170,6 +171,14 @@ def zolctl(opts, *words):
     return done.returncode, done.stdout.decode(errors="replace")
 
 
+def start_follower(opts, app):
+    """zolctl follow, connected while the dialogue runs: the pipe is there
+    before the dialogue, the follow taken once the sampling thread runs."""
+    app.expect("Control socket: zolsampler-e2e", 30)
+    return subprocess.Popen(shlex.split(opts.zolctl) + ["e2e", "follow"],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+
+
 def ask_over_control(opts, app):
     """The status and a sample asked with zolctl over the control pipe,
     named by the instance (the sampler was given the bare pipe name)."""
@@ -183,14 +192,25 @@ def ask_over_control(opts, app):
     app.expect("002, Next Sample, ", 10)
 
 
+def check_follower(follower):
+    """The follower saw the sample's cycle and ended with the sampler."""
+    text = follower.communicate(timeout=30)[0]
+    check(follower.returncode == 0, "zolctl follow ended with %s" % follower.returncode)
+    check(b"Control: sample requested by " in text and b"002, Next Sample, " in text,
+          "zolctl follow did not see the sample's lines: %r" % text)
+
+
 def scenario_sampling(opts, with_ctd):
     control = opts.zolctl is not None and not with_ctd
 
     def body(app):
+        follower = start_follower(opts, app) if control else None
         run_cycles(app, with_ctd, forced=with_ctd)
         if control:
             ask_over_control(opts, app)
         stop_with_ctrl_z(app, opts.eol)
+        if follower:
+            check_follower(follower)
 
     env = {"ZOLSAMPLER_CONTROL": "zolsampler-e2e"} if control else None
     app = run_against_sim(opts, with_ctd, body, env=env)

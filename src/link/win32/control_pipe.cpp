@@ -543,6 +543,10 @@ std::unique_ptr<ControlLink> ConnectToControl(const std::string& path, LinkFailu
   }
 }
 
+std::string ControlPermissionHint() {
+  return "run it as an administrator or as the service's account";
+}
+
 std::string InstanceControlPath(const std::string& instance) {
   return kPipePrefixText + ("zolsampler-" + instance);
 }
