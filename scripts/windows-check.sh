@@ -5,8 +5,9 @@
 # .exe end to end against zolsim (the Linux build's simulator, linked as
 # COM1 and COM2) with the console on pipes:
 # a run with CTD and pump sample next to the Linux build's run of the same
-# seed (their data files compared), a run without CTD (asked for its status
-# and a sample by zolctl.exe over its control pipe), a missing port, and
+# seed (their data files compared), a run without CTD (steered by
+# zolctl.exe over its control pipe: status, sample, terminal, follow), a
+# missing port, and
 # the ZOL's port taken away and brought back (reopened by the service);
 # then the keys typed on a console rather than a pipe, and zolview.exe next
 # to the Linux zolview (scripts/windows-view-check.sh).

@@ -165,8 +165,8 @@ def run_against_sim(opts, with_ctd, body, faults=(), env=None):
     return app
 
 
-def zolctl(opts, *words):
-    done = subprocess.run(shlex.split(opts.zolctl) + list(words), stdin=subprocess.DEVNULL,
+def zolctl(opts, *words, keys=b""):
+    done = subprocess.run(shlex.split(opts.zolctl) + list(words), input=keys,
                           capture_output=True, timeout=60)
     return done.returncode, done.stdout.decode(errors="replace")
 
@@ -190,6 +190,11 @@ def ask_over_control(opts, app):
           "zolctl sample gave %d: %r" % (status, text))
     app.expect("Control: sample requested by ", 10)
     app.expect("002, Next Sample, ", 10)
+    # The terminal opened and closed again by CTRL+K from standard input.
+    status, text = zolctl(opts, "e2e", "terminal", keys=b"\x0b")
+    check(status == 0, "zolctl terminal gave %d: %r" % (status, text))
+    app.expect("Control: ZOL terminal opened by user ", 10)
+    app.expect("Control: ZOL terminal closed (CTRL+K)", 10)
 
 
 def check_follower(follower):
