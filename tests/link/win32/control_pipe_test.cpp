@@ -92,6 +92,37 @@ TEST(WindowsControlPipe, CarriesLinesBothWaysUntilTheClientGoes) {
   listener->Close(connection);
 }
 
+// A client that does not read: the writes stop being taken, the wait for
+// room blocks, and the room comes back as the client reads.
+TEST(WindowsControlPipe, AStalledReaderHoldsWritesWithoutBlocking) {
+  const std::string name = TestPipe("stall");
+  const auto listener = Listen(name);
+  LinkFailure failure = LinkFailure::kOther;
+  std::string reason;
+  const auto link = ConnectToControl(name, &failure, &reason);
+  ASSERT_NE(link, nullptr) << reason;
+  ASSERT_TRUE(Ready(*listener, {ChannelWatch::kListener}));
+  std::string peer;
+  const int connection = listener->Accept(&peer);
+  const std::string block(16 * 1024, 'x');
+  std::size_t taken = 0;
+  for (int i = 0; i < 64; ++i) {
+    const long sent = listener->Write(connection, block.data(), block.size());
+    ASSERT_GE(sent, 0);
+    if (sent == 0) break;
+    taken += static_cast<std::size_t>(sent);
+  }
+  ASSERT_LT(taken, 64 * block.size());
+  EXPECT_FALSE(Ready(*listener, {connection, false, true}, 50));
+  char buffer[4096];
+  for (std::size_t got = 0; got < taken;) {
+    const long count = link->Read(buffer, sizeof buffer, false);
+    ASSERT_GT(count, 0);
+    got += static_cast<std::size_t>(count);
+  }
+  EXPECT_TRUE(Ready(*listener, {connection, false, true}));
+}
+
 TEST(WindowsControlPipe, WaitEndsAtTheDeadlineOrTheWake) {
   const auto listener = Listen(TestPipe("wake"));
   EXPECT_FALSE(Ready(*listener, {ChannelWatch::kListener}, 50));
