@@ -10,7 +10,7 @@
 # uninstaller removes that folder only: %ProgramData%\zolsampler, where the
 # services keep their data, stays.
 
-install(TARGETS zolsampler RUNTIME DESTINATION .)
+install(TARGETS zolsampler zolctl RUNTIME DESTINATION .)
 if(TARGET zolview)
   install(TARGETS zolview RUNTIME DESTINATION .)
 endif()

@@ -5,7 +5,9 @@
 # .exe end to end against zolsim (the Linux build's simulator, linked as
 # COM1 and COM2) with the console on pipes:
 # a run with CTD and pump sample next to the Linux build's run of the same
-# seed (their data files compared), a run without CTD, a missing port, and
+# seed (their data files compared), a run without CTD (steered by
+# zolctl.exe over its control pipe: status, sample, terminal, follow), a
+# missing port, and
 # the ZOL's port taken away and brought back (reopened by the service);
 # then the keys typed on a console rather than a pipe, and zolview.exe next
 # to the Linux zolview (scripts/windows-view-check.sh).
@@ -16,7 +18,7 @@ root=$PWD
 
 echo "=== windows: build"
 cmake --preset windows -DZOL_WERROR=ON >/dev/null
-cmake --build --preset windows --target zolsampler windows_tests
+cmake --build --preset windows --target zolsampler zolctl windows_tests
 if [ ! -x build/src/sim/zolsim ] || [ ! -x build/zolsampler ]; then
   cmake --preset default >/dev/null
   cmake --build --preset default -j2 --target zolsim zolsampler
@@ -90,7 +92,7 @@ windows_e2e --work "$work/windows" ctd
 wait "$linux"
 pids=""
 e2e --sampler - --links - --work "$work/windows" --compare "$work/linux" compare
-windows_e2e --work "$work/windows" no-ctd
+windows_e2e --work "$work/windows" --zolctl "wine $root/build-windows/zolctl.exe" no-ctd
 windows_e2e --work "$work/windows" missing-port
 windows_e2e --work "$work/windows" unplug
 # On wine's own console (a pseudo-terminal): Backspace, a cursor key, CTRL+Z.

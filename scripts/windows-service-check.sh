@@ -4,8 +4,10 @@
 # silently, runs the installed zolsampler.exe -v, registers a service with
 # its environment in the registry, starts it against zolsim (linked as COM1),
 # kills its sampler once it has sampled and sees it started again and
-# sampling, stops it with net stop, checks the orderly stop and the files,
-# then uninstalls silently and checks the data stayed.
+# sampling, asks it for its status and a sample with zolctl.exe over its
+# control pipe, stops it with net stop, checks the orderly stop and the
+# files, starts it again and stops it with zolctl.exe stop (the service
+# stops, not restarted), then uninstalls silently and checks the data stayed.
 #   scripts/windows-service-check.sh WORK_DIR
 set -eu
 cd "$(dirname "$0")/.."
@@ -43,14 +45,14 @@ service_in_state() {
 }
 
 echo "=== windows: package"
-cmake --build --preset windows --target zolsampler zol_manuals
+cmake --build --preset windows --target zolsampler zolctl zol_manuals
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
 (cd build-windows && cpack -G "NSIS;ZIP" >/dev/null)
 installer=build-windows/zolsampler-$version-win64.exe
 python3 - "build-windows/zolsampler-$version-win64.zip" <<'PY'
 import sys, zipfile
 names = {n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist()}
-want = {"zolsampler.exe", "manuals/zolsampler.1.html", "manuals/zolsampler-answers.5.html",
+want = {"zolsampler.exe", "zolctl.exe", "manuals/zolsampler.1.html", "manuals/zolctl.1.html", "manuals/zolsampler-answers.5.html",
         "examples/zol42.answers", "windows-service.md"}
 missing = want - names
 sys.exit("the zip lacks " + ", ".join(sorted(missing)) if missing else 0)
@@ -60,6 +62,7 @@ echo "=== windows: install and service"
 wine "$installer" /S </dev/null
 program=$(winepath -u 'C:\Program Files\zolsampler')
 [ -f "$program/zolsampler.exe" ] || fail "no zolsampler.exe after the install"
+[ -f "$program/zolctl.exe" ] || fail "no zolctl.exe after the install"
 wine "$program/zolsampler.exe" -v </dev/null | grep -q "^WSC  version $version" ||
   fail "the installed zolsampler.exe -v gave no banner"
 
@@ -105,6 +108,15 @@ await 900 lines_at_least 2 "001, Next Sample, " || {
   cat "$console"
   fail "the restarted sampler took no sample"
 }
+# zolctl.exe names the service's pipe by the instance.
+wine "$program/zolctl.exe" $name status </dev/null >"$work/status.txt" ||
+  fail "zolctl.exe status failed: $(cat "$work/status.txt")"
+grep -q "^ZOL 42 (KIRN), every 1 min: " "$work/status.txt" ||
+  fail "zolctl.exe status said: $(cat "$work/status.txt")"
+wine "$program/zolctl.exe" $name sample </dev/null >"$work/sample.txt" ||
+  fail "zolctl.exe sample failed: $(cat "$work/sample.txt")"
+grep -q "1 record stored" "$work/sample.txt" || fail "zolctl.exe sample said: $(cat "$work/sample.txt")"
+grep -q "^Control: sample requested by " "$console" || fail "no control line in console.txt"
 wine net stop $name >/dev/null
 # net stop may return while the stop is pending: the stop ends with a status 0.
 await 300 service_in_state "1 *STOPPED" || fail "the service did not stop"
@@ -115,6 +127,14 @@ wine sc query $name | grep -q "WIN32_EXIT_CODE *: 0 " || fail "the stop gave an 
   fail "no orderly stop in console.txt"
 }
 { [ -s "$data/ZOL0042_KIRN.dat" ] && [ -s "$data/ZOL0042_KIRN.log" ]; } || fail "no data files"
+# zolctl.exe stop ends the service as net stop does: no restart.
+wine net start $name >/dev/null
+await 300 lines_at_least 3 "^Control socket: " || fail "the service's sampler did not start again"
+wine "$program/zolctl.exe" $name stop </dev/null >/dev/null || fail "zolctl.exe stop failed"
+await 300 service_in_state "1 *STOPPED" || fail "zolctl.exe stop did not stop the service"
+wine sc query $name | grep -q "WIN32_EXIT_CODE *: 0 " || fail "zolctl.exe stop gave an exit code"
+grep -q "^zolsampler service: the sampler stopped in order: the service stops" "$console" ||
+  fail "the keeper did not end the service on the sampler's orderly stop"
 wine sc delete $name >/dev/null
 kill $sim
 wait $sim 2>/dev/null || true

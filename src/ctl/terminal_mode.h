@@ -17,7 +17,8 @@ class RawTerminal {
   RawTerminal& operator=(const RawTerminal&) = delete;
 };
 
-// Bytes read from standard input (> 0), 0 at its end.
+// Bytes read from standard input (> 0), 0 at its end, -1 when nothing
+// was there after all (a console's event that was no key).
 long ReadInput(char* buffer, std::size_t size);
 // Writes bytes to standard output as they are, at once.
 void WriteOutput(const char* bytes, std::size_t count);

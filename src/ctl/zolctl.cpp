@@ -139,6 +139,7 @@ int Terminal(ControlLink& link) {
       continue;
     }
     const long typed = ReadInput(block, sizeof block);
+    if (typed < 0) continue;
     const std::size_t count = typed > 0 ? static_cast<std::size_t>(typed) : 0;
     const char* end = static_cast<const char*>(std::memchr(block, kTerminalEnd, count));
     const std::size_t upTo = end != nullptr ? static_cast<std::size_t>(end - block) + 1 : count;
@@ -257,7 +258,7 @@ int RunZolctl(int argc, const char* const* argv) {
     if (failure == LinkFailure::kNoListener)
       return Fail("no sampler listens on " + request.path, kNotAsked);
     if (failure == LinkFailure::kPermission)
-      return Fail("permission denied on " + request.path + ": join the group zolsampler",
+      return Fail("permission denied on " + request.path + ": " + ControlPermissionHint(),
                   kNotAsked);
     return Fail("cannot reach " + request.path + ": " + reason, kNotAsked);
   }

@@ -63,6 +63,9 @@ enum class LinkFailure { kNone, kNoListener, kPermission, kOther };
 std::unique_ptr<ControlLink> ConnectToControl(const std::string& path, LinkFailure* failure,
                                               std::string* reason);
 
+// What lets a refused user in ("join the group zolsampler").
+std::string ControlPermissionHint();
+
 // Where an instance's endpoint is ("/run/zolsampler/NAME/control" or the
 // pipe "zolsampler-NAME"), and the endpoint a setting names.
 std::string InstanceControlPath(const std::string& instance);

@@ -9,7 +9,10 @@ CMD is the sampler's command (e.g. "wine build-windows/zolsampler.exe");
 DIR is where the simulator's links go as com1 and com2 (a wine prefix's
 dosdevices, or any directory, which is then passed through ZOLSAMPLER_COM<n>).
 SCENARIO is ctd, no-ctd, missing-port, unplug (the ZOL's device taken away
-and brought back), compare or idle. Exit status 0 when every check held.
+and brought back), compare or idle. With --zolctl CMD, the no-ctd run also
+listens on a control pipe: zolctl asks it for the status and a sample and
+follows its console meanwhile.
+Exit status 0 when every check held.
 """
 import argparse
 import os
@@ -142,14 +145,14 @@ def run_cycles(app, with_ctd, forced):
         app.expect("003, Next Sample, ", CYCLE_S + 30)
 
 
-def run_against_sim(opts, with_ctd, body, faults=()):
+def run_against_sim(opts, with_ctd, body, faults=(), env=None):
     """Runs body(app) (or body(app, sim) with faults) with the sampler on
     zolsim's ports; the console is saved whatever happens."""
     sim = start_sim(opts.zolsim, opts.links, with_ctd, faults=faults)
     try:
         ports = ["-p", "2", "-b", "9600"] if with_ctd else ["-p", "-1", "-b", "-1"]
         app = Console(shlex.split(opts.sampler) + ["-P", "1", "-B", "9600"] + ports, opts.work,
-                      sampler_env(opts.links, opts.windows))
+                      dict(sampler_env(opts.links, opts.windows), **(env or {})))
         try:
             body(app, sim) if faults else body(app)
         finally:
@@ -162,12 +165,60 @@ def run_against_sim(opts, with_ctd, body, faults=()):
     return app
 
 
-def scenario_sampling(opts, with_ctd):
-    def body(app):
-        run_cycles(app, with_ctd, forced=with_ctd)
-        stop_with_ctrl_z(app, opts.eol)
+def zolctl(opts, *words, keys=b""):
+    done = subprocess.run(shlex.split(opts.zolctl) + list(words), input=keys,
+                          capture_output=True, timeout=60)
+    return done.returncode, done.stdout.decode(errors="replace")
 
-    app = run_against_sim(opts, with_ctd, body)
+
+def start_follower(opts, app):
+    """zolctl follow, connected while the dialogue runs: the pipe is there
+    before the dialogue, the follow taken once the sampling thread runs."""
+    app.expect("Control socket: zolsampler-e2e", 30)
+    return subprocess.Popen(shlex.split(opts.zolctl) + ["e2e", "follow"],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+
+
+def ask_over_control(opts, app):
+    """The status and a sample asked with zolctl over the control pipe,
+    named by the instance (the sampler was given the bare pipe name)."""
+    status, text = zolctl(opts, "e2e", "status")
+    check(status == 0 and "ZOL 42 (KIRN), every 1 min: waiting, cycle 1" in text,
+          "zolctl status gave %d: %r" % (status, text))
+    status, text = zolctl(opts, "e2e", "sample")
+    check(status == 0 and "cycle 2: 1 record stored" in text,
+          "zolctl sample gave %d: %r" % (status, text))
+    app.expect("Control: sample requested by ", 10)
+    app.expect("002, Next Sample, ", 10)
+    # The terminal opened and closed again by CTRL+K from standard input.
+    status, text = zolctl(opts, "e2e", "terminal", keys=b"\x0b")
+    check(status == 0, "zolctl terminal gave %d: %r" % (status, text))
+    app.expect("Control: ZOL terminal opened by user ", 10)
+    app.expect("Control: ZOL terminal closed (CTRL+K)", 10)
+
+
+def check_follower(follower):
+    """The follower saw the sample's cycle and ended with the sampler."""
+    text = follower.communicate(timeout=30)[0]
+    check(follower.returncode == 0, "zolctl follow ended with %s" % follower.returncode)
+    check(b"Control: sample requested by " in text and b"002, Next Sample, " in text,
+          "zolctl follow did not see the sample's lines: %r" % text)
+
+
+def scenario_sampling(opts, with_ctd):
+    control = opts.zolctl is not None and not with_ctd
+
+    def body(app):
+        follower = start_follower(opts, app) if control else None
+        run_cycles(app, with_ctd, forced=with_ctd)
+        if control:
+            ask_over_control(opts, app)
+        stop_with_ctrl_z(app, opts.eol)
+        if follower:
+            check_follower(follower)
+
+    env = {"ZOLSAMPLER_CONTROL": "zolsampler-e2e"} if control else None
+    app = run_against_sim(opts, with_ctd, body, env=env)
     check_line_ends(app.text(), opts.eol, "the console")
     names = ["ZOL0042_KIRN.log", "ZOL0042_KIRN.dat"] + (["ZOL0042_KIRN_2.dat"] if with_ctd else [])
     for name in names:
@@ -312,6 +363,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--windows", action="store_true",
                         help="the links are a wine prefix's dosdevices; CR LF line ends")
+    parser.add_argument("--zolctl", metavar="CMD", help="no-ctd: zolctl's command")
     parser.add_argument("--compare", metavar="WORK",
                         help="compare: the work directory of the other build's ctd run")
     parser.add_argument("scenario", choices=["ctd", "no-ctd", "missing-port", "unplug", "compare",

@@ -3,6 +3,8 @@
 // through CreateProcess.
 #include "app/service_platform.h"
 
+#include "app/win32/service_keeper.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -17,7 +19,9 @@ std::vector<HANDLE> g_children;
 
 }  // namespace
 
-bool NotifyServiceManager(const std::string&) {
+// The one notice the Windows service's keeper takes: the orderly stop.
+bool NotifyServiceManager(const std::string& message) {
+  if (message == "STOPPING=1") TellKeeperStoppingInOrder();
   return false;
 }
 

@@ -8,12 +8,17 @@
 // console.txt there. ZOLSAMPLER_ANSWERS and the other variables come from
 // the service key's Environment value.
 //
+// Unless that value sets ZOLSAMPLER_CONTROL itself, the sampler listens for
+// zolctl on the pipe \\.\pipe\zolsampler-<service name>.
+//
 // When the sampler ends without having been asked to (a crash, a port that
 // cannot be opened, a ZOL that does not wake), the keeper starts it again
 // after ZOLSAMPLER_RESTART_DELAY seconds, as the Linux unit's
 // Restart=on-failure does; the service stays running meanwhile. A sampler
 // that ended in order with status 0 (a stop asked over its control pipe)
-// ends the service, as Restart=on-failure leaves the unit stopped. Stop,
+// ends the service, as Restart=on-failure leaves the unit stopped: it says
+// so through a second inherited event, set as its stop sequence begins, for
+// a status 0 alone is no proof (wine's taskkill /F ends a process with 0). Stop,
 // shutdown and pre-shutdown ask the sampler for the orderly stop through
 // an event it inherits, as CTRL+Z does; the stop is reported pending, with
 // a new checkpoint every few seconds, until the sampler has ended.
@@ -42,13 +47,15 @@
 #include "app/service_entry.h"
 #include "app/service_watch.h"
 #include "app/signals.h"
+#include "app/win32/service_keeper.h"
 #include "base/win32/unique_handle.h"
 
 namespace zol {
 namespace {
 
 constexpr wchar_t kConsoleFile[] = L"console.txt";
-// Set in the sampler's environment only: the inherited stop event's value.
+// Set in the sampler's environment only: the inherited stop event's value
+// and that of the event the sampler sets at its orderly stop ("STOP,DONE").
 constexpr char kStopEventVariable[] = "ZOLSAMPLER_SERVICE_STOP";
 constexpr char kRestartDelayVariable[] = "ZOLSAMPLER_RESTART_DELAY";
 constexpr int kDefaultRestartSeconds = 60;
@@ -68,8 +75,9 @@ constexpr DWORD kRestartActions = 3;
 
 struct Service {
   SERVICE_STATUS_HANDLE handle = nullptr;
-  UniqueHandle stopEvent;  // inherited by the sampler
-  UniqueHandle job;        // ends the sampler with this process; may be null
+  UniqueHandle stopEvent;     // inherited by the sampler
+  UniqueHandle orderlyEvent;  // inherited, set by the sampler as it stops in order
+  UniqueHandle job;           // ends the sampler with this process; may be null
   HANDLE console = nullptr;
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
@@ -81,6 +89,8 @@ struct Service {
 
 // Made before the dispatcher starts and never destroyed.
 Service* g_service = nullptr;
+// The sampler's: the keeper's event for an orderly stop, or null.
+HANDLE g_orderlyEvent = nullptr;
 std::atomic<bool> g_asService{false};
 
 // With the mutex held.
@@ -211,6 +221,13 @@ void TakeServiceEnvironment(const wchar_t* name) {
   }
 }
 
+// The service's control pipe, for its sampler to inherit.
+void SetControlPipe(const wchar_t* name) {
+  if (::_wgetenv(L"ZOLSAMPLER_CONTROL") != nullptr) return;
+  const std::wstring pipe = std::wstring(L"\\\\.\\pipe\\zolsampler-") + name;
+  ::_wputenv_s(L"ZOLSAMPLER_CONTROL", pipe.c_str());
+}
+
 struct CloseServiceHandleOf {
   void operator()(SC_HANDLE handle) const { ::CloseServiceHandle(handle); }
 };
@@ -276,10 +293,12 @@ UniqueHandle StartSampler(Service& service) {
   const UniqueHandle none(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         &attributes, OPEN_EXISTING, 0, nullptr));
   if (!none.Valid()) return UniqueHandle();
-  char event[32];
+  char event[48];
   std::snprintf(
-      event, sizeof event, "%llu",
-      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(service.stopEvent.Get())));
+      event, sizeof event, "%llu,%llu",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(service.stopEvent.Get())),
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(service.orderlyEvent.Get())));
+  ::ResetEvent(service.orderlyEvent.Get());
   if (!::SetEnvironmentVariableA(kStopEventVariable, event)) return UniqueHandle();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -327,7 +346,8 @@ void KeepSamplerRunning(Service& service, int restartSeconds) {
       DWORD exitCode = 0;
       if (!::GetExitCodeProcess(sampler.Get(), &exitCode)) exitCode = kFailureExitCode;
       Note(service.console, "sampler ended with status %lu", exitCode);
-      if (exitCode == 0 && !StopAsked(service)) {
+      const bool orderly = ::WaitForSingleObject(service.orderlyEvent.Get(), 0) == WAIT_OBJECT_0;
+      if (exitCode == 0 && orderly && !StopAsked(service)) {
         Note(service.console, "the sampler stopped in order: the service stops");
         return;
       }
@@ -370,13 +390,15 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   UniqueHandle console = EnterWorkingDirectory(name) ? OpenConsoleFile() : UniqueHandle();
   SECURITY_ATTRIBUTES attributes = Inheritable();
   service.stopEvent = UniqueHandle(::CreateEventW(&attributes, TRUE, FALSE, nullptr));
-  if (!console.Valid() || !service.stopEvent.Valid()) {
+  service.orderlyEvent = UniqueHandle(::CreateEventW(&attributes, TRUE, FALSE, nullptr));
+  if (!console.Valid() || !service.stopEvent.Valid() || !service.orderlyEvent.Valid()) {
     ReportLocked(service, SERVICE_STOPPED, kFailureExitCode);
     return;
   }
   service.console = console.Get();
   service.job = MakeSamplerJob();
   TakeServiceEnvironment(name);
+  SetControlPipe(name);
   SetRestartOnFailure(name);
   int restartSeconds = 0;
   if (!ReadRestartDelay(&restartSeconds)) {
@@ -393,9 +415,13 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
 // The sampler of a service: the keeper's stop event asks for the orderly
 // stop, as CTRL+Z would. Its output is a file: unbuffered, so that every
 // line is in console.txt when it is written.
-int RunServiceSampler(const char* stopEvent, int argc, char** argv, int (*program)(int, char**)) {
+int RunServiceSampler(const char* events, int argc, char** argv, int (*program)(int, char**)) {
+  char* rest = nullptr;
   const auto event =
-      reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(stopEvent, nullptr, 10)));
+      reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(events, &rest, 10)));
+  if (*rest == ',')
+    g_orderlyEvent =
+        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(rest + 1, nullptr, 10)));
   ::_putenv((std::string(kStopEventVariable) + "=").c_str());  // not for the alarm command
   g_asService.store(true);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -426,6 +452,10 @@ int RunAsServiceOrOnConsole(int argc, char** argv, int (*program)(int, char**)) 
 
 bool RunningAsService() {
   return g_asService.load();
+}
+
+void TellKeeperStoppingInOrder() {
+  if (g_orderlyEvent != nullptr) ::SetEvent(g_orderlyEvent);
 }
 
 }  // namespace zol

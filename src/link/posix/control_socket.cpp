@@ -229,6 +229,10 @@ std::unique_ptr<ControlLink> ConnectToControl(const std::string& path, LinkFailu
   return nullptr;
 }
 
+std::string ControlPermissionHint() {
+  return "join the group zolsampler";
+}
+
 std::string InstanceControlPath(const std::string& instance) {
   return "/run/zolsampler/" + instance + "/control";
 }
