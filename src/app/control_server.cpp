@@ -387,12 +387,19 @@ void ControlServer::Parts::Sweep() {
 
 void ControlServer::Parts::Farewell() {
   EndTerminal("stop");
+  // A follower gets the stop's own lines too, as far as one write takes them.
+  std::map<uint64_t, std::string> lastLines;
   {
     std::lock_guard lock(followMutex);
+    for (auto& [id, f] : followers)
+      lastLines[id] = std::move(f.queued);
     followers.clear();
   }
   for (auto& [id, c] : clients) {
     if (!c.out.empty()) listener->Write(c.connection, c.out.data(), c.out.size());
+    const auto last = lastLines.find(id);
+    if (last != lastLines.end() && !last->second.empty())
+      listener->Write(c.connection, last->second.data(), last->second.size());
     listener->Close(c.connection);
   }
   clients.clear();

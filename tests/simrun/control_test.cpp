@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/json_reader.h"
@@ -117,10 +118,22 @@ class SimRunControlTest : public SimRunTest {
     ::close(fd);
   }
 
+  // The status once the cycle that printed its last line has let go: the
+  // console's "Next Sample" comes a moment before the status says so.
+  std::string SettledStatus(Client& client) {
+    std::string status = client.Ask("status");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyMs);
+    while (Member(status, "state") == "sampling" && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      status = client.Ask("status");
+    }
+    return status;
+  }
+
   void CheckStatusAndSample() {
     Client client(Socket());
     ASSERT_TRUE(client.Connected());
-    const std::string before = client.Ask("status");
+    const std::string before = SettledStatus(client);
     EXPECT_EQ(Member(before, "cycle"), "1") << before;
     EXPECT_EQ(Member(before, "records_stored"), "1");
     EXPECT_EQ(Member(before, "state"), "waiting");
@@ -247,9 +260,14 @@ TEST_F(SimRunControlTest, AWholeRunIsWatchedAndSteeredOverTheSocket) {
 
   // The stop ends a terminal that is open; zolctl puts its terminal back.
   const auto held = ZolctlTerminal();
+  Client follower(Socket());
+  ASSERT_TRUE(follower.Send("follow\n"));
   const ProgramResult stop = Zolctl({"stop"});
   EXPECT_EQ(stop.status, 0) << stop.err;
   ExpectEndedWith(0);
+  // The follower hears the stop's own heading before the socket closes.
+  EXPECT_TRUE(follower.WaitFor("Got stop from control - Terminating Sampling Thread"))
+      << follower.Seen();
   EXPECT_NE(app->Console().find("Control: ZOL terminal closed (stop)\n"), std::string::npos);
   EXPECT_EQ(held->Wait(), 1);
   EXPECT_TRUE(held->Expect("zolctl: the sampler ended the terminal"));
