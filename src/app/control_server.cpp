@@ -32,7 +32,7 @@ constexpr int kBlocksPerPass = 8;
 // How long a client being closed may take to read its last line.
 constexpr int64_t kClosingGraceMs = 5000;
 // An idle connection holds one of the few slots: it must use it or lose it.
-constexpr int64_t kCommandIdleMs = 60 * 1000;
+constexpr int64_t kCommandIdleMs = int64_t{60} * 1000;
 constexpr char kTerminalEnd = 0x0B;  // CTRL+K
 constexpr const char* kStopHeading = "\nGot stop from control - Terminating Sampling Thread";
 constexpr const char* kFollowDropped =

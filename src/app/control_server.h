@@ -14,7 +14,7 @@ namespace zol {
 
 inline constexpr std::size_t kMostControlClients = 16;
 // Bytes a client may be behind (replies, the ZOL's, the console's).
-inline constexpr std::size_t kMostControlBacklog = 64 * 1024;
+inline constexpr std::size_t kMostControlBacklog = std::size_t{64} * 1024;
 inline constexpr int64_t kTerminalIdleMs = int64_t{10} * 60 * 1000;
 
 // With ZOLSAMPLER_CONTROL set (and not empty), listens on it; a bad setting

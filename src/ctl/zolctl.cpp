@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "  --socket  the sampler's ZOLSAMPLER_CONTROL (default: that variable)\n"
     "  --json    status and sample: the sampler's answer as it came\n";
 // A reply longer than this is no reply of a sampler.
-constexpr std::size_t kMostReply = 256 * 1024;
+constexpr std::size_t kMostReply = std::size_t{256} * 1024;
 constexpr char kTerminalEnd = 0x0B;  // CTRL+K
 
 // Reads the link a line at a time.

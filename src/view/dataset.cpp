@@ -339,9 +339,10 @@ class Exporter {
     size_t rowBytes = 0;
     for (const Variable& variable : schema_.variables) {
       if (variable.scalar) continue;
-      rowBytes += variable.type == Variable::Type::kText     ? variable.width
-                  : variable.type == Variable::Type::kCounts ? schema_.pixels.Count() * 4
-                                                             : sizeof(double);
+      rowBytes += variable.type == Variable::Type::kText ? variable.width
+                  : variable.type == Variable::Type::kCounts
+                      ? static_cast<std::size_t>(schema_.pixels.Count()) * 4
+                      : sizeof(double);
     }
     schema_.chunkRows = std::clamp<size_t>(kChunkBytes / rowBytes, 1, kChunkRows);
     const size_t n = schema_.variables.size();

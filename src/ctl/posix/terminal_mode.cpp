@@ -21,8 +21,9 @@ void Restore() {
 // Puts the terminal back, then ends the program as the signal would.
 void RestoreAndEnd(int signal) {
   Restore();
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  // Nothing is left to do if either fails: the program is ending anyway.
+  static_cast<void>(::signal(signal, SIG_DFL));
+  static_cast<void>(::raise(signal));
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ void RestoreAndEnd(int signal) {
 RawTerminal::RawTerminal() {
   if (::isatty(STDIN_FILENO) != 1 || ::tcgetattr(STDIN_FILENO, &g_saved) != 0) return;
   for (const int signal : kEndingSignals)
-    ::signal(signal, RestoreAndEnd);
+    static_cast<void>(::signal(signal, RestoreAndEnd));
   termios raw = g_saved;
   ::cfmakeraw(&raw);
   // Output keeps its line ends as the ZOL sends them.
@@ -41,7 +42,7 @@ RawTerminal::RawTerminal() {
 RawTerminal::~RawTerminal() {
   Restore();
   for (const int signal : kEndingSignals)
-    ::signal(signal, SIG_DFL);
+    static_cast<void>(::signal(signal, SIG_DFL));
 }
 
 long ReadInput(char* buffer, std::size_t size) {
