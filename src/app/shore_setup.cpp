@@ -72,6 +72,8 @@ void LoadShoreLinkSettings() {
   ShoreSettings s;
   if (std::string error = mqtt::ParseBrokerUrl(url, &s.broker.url); !error.empty())
     RefuseSetting("ZOLSAMPLER_MQTT", error);
+  if (s.broker.url.tls && !mqtt::kWithTls)
+    RefuseSetting("ZOLSAMPLER_MQTT", "this build of zolsampler has no TLS: mqtt:// only");
   s.broker.caFile = Setting("ZOLSAMPLER_MQTT_CA");
   if (!s.broker.caFile.empty()) {
     if (!s.broker.url.tls) RefuseSetting("ZOLSAMPLER_MQTT_CA", "a CA file needs mqtts://");

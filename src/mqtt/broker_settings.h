@@ -14,6 +14,8 @@ namespace zol::mqtt {
 
 inline constexpr uint16_t kPlainPort = 1883;
 inline constexpr uint16_t kTlsPort = 8883;
+// Whether the library was built with TLS (the Windows build's is not).
+inline constexpr bool kWithTls = ZOL_MQTT_TLS != 0;
 
 struct BrokerUrl {
   std::string host;  // a name or an address; an IPv6 address without brackets

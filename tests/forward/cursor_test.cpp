@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -34,6 +35,17 @@ TEST(CursorTest, WrittenBesideItsDataFileAndRemovedWithIt) {
   RemoveCursor(data);
   EXPECT_FALSE(StatFile(dir.File("ZOL0042_KIRN.dat.sent")).exists);
   EXPECT_NE(WriteCursor(dir.File("missing/ZOL0042_KIRN.dat"), {1, 2}), 0);
+}
+
+TEST(CursorTest, AFilesSizeAndTheSecondItWasMade) {
+  test::TempDir dir;
+  const int64_t before = std::time(nullptr);
+  std::ofstream(dir.File("ZOL0042_KIRN.dat"), std::ios::binary) << "12345\r\n";
+  const FileFacts facts = StatFile(dir.File("ZOL0042_KIRN.dat"));
+  EXPECT_TRUE(facts.exists);
+  EXPECT_EQ(facts.size, 7u);
+  EXPECT_GE(facts.bornSecond, before - 2);
+  EXPECT_LE(facts.bornSecond, std::time(nullptr) + 2);
 }
 
 }  // namespace
