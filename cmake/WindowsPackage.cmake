@@ -33,6 +33,11 @@ add_custom_target(zol_manuals ALL DEPENDS ${ZOL_HTML_PAGES})
 install(FILES ${ZOL_HTML_PAGES} DESTINATION manuals)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/windows-service.md DESTINATION .)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/dist/examples/ DESTINATION examples)
+# libmosquitto is linked into zolsampler.exe: its licence texts go with it.
+if(ZOL_MOSQUITTO_PREFIX)
+  install(FILES ${ZOL_MOSQUITTO_PREFIX}/LICENSE.txt ${ZOL_MOSQUITTO_PREFIX}/edl-v10
+    ${ZOL_MOSQUITTO_PREFIX}/epl-v20 DESTINATION licenses/libmosquitto)
+endif()
 
 # cpack installs what was built; it builds nothing itself (the test builds the
 # two targets the package needs).
