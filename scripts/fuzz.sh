@@ -22,10 +22,10 @@ trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in read_line ctd_echo clock_replies parse_ctd prompts view_records \
-  answers_file feed_targets view_meta json_reader shore_messages view_spectrum control_reader \
+  answers_file feed_targets view_meta json_reader shore_messages view_packed_counts control_reader \
   link_files; do
   time=$seconds
-  case $target in answers_file | feed_targets | json_reader | shore_messages | view_spectrum | control_reader | link_files) time=$(((seconds + 1) / 2)) ;; esac
+  case $target in answers_file | feed_targets | json_reader | shore_messages | view_packed_counts | control_reader | link_files) time=$(((seconds + 1) / 2)) ;; esac
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
   echo "fuzz_$target: ${time}s, seed $seed"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "view/meta.h"
-#include "view/spectrum.h"
+#include "view/packed_counts.h"
 
 namespace zol::view {
 

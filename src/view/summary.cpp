@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "view/data_scan.h"
+#include "view/packed_counts.h"
 #include "view/qc.h"
-#include "view/spectrum.h"
 
 namespace zol::view {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "view/layout.h"
+#include "view/packed_counts.h"
 #include "view/record_parser.h"
-#include "view/spectrum.h"
 
 namespace zol::view {
 namespace {

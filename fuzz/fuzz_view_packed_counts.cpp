@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "view/spectrum.h"
+#include "view/packed_counts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -1,4 +1,4 @@
-#include "view/spectrum.h"
+#include "view/packed_counts.h"
 
 #include <array>
 
